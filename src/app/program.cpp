@@ -1,0 +1,56 @@
+// Start-up and shutdown order (see program.h).
+#include "app/program.h"
+
+#include <cstdint>
+
+#include "app/settings.h"
+#include "common/context.h"
+#include "common/state.h"
+#include "link/protocol.h"
+#include "link/serial_port.h"
+#include "speech/speak.h"
+#include "ui/dialog.h"
+#include "ui/handler.h"
+#include "ui/messages.h"
+
+namespace rotavox {
+
+void StartProgram(ProgramState& state, SettingsStore& settings) {
+  state.AmFrame = AmFrame();
+  state.PiValue = kPiValue;
+  LoadSettings(state, settings);
+  state.TitleText = kTitleText;
+}
+
+void RunMainDialog(Context& context, Shell& shell) {
+  HandleDialogMessage(context, kWmInitDialog, 0, 0);
+  const Size size = shell.ClientSize();
+  const auto packed = static_cast<std::intptr_t>(
+      (static_cast<std::uint32_t>(size.height & 0xFFFF) << 16) |
+      static_cast<std::uint32_t>(size.width & 0xFFFF));
+  HandleDialogMessage(context, kWmSize, kSizeRestored, packed);
+  shell.ShowMainDialog();
+  shell.RunMessageLoop();
+}
+
+void EndProgram(Context& context, SettingsStore& settings) {
+  Speak(context, "Goodbye");
+  context.dialog.KillTimer(context.state.PollTimerId);
+  context.port.Close();
+  SaveSettings(context.state, settings);
+}
+
+int RunProgram(Platform& platform) {
+  ProgramState state;
+  Context context{state,          platform.dialog, platform.desktop, platform.port,
+                  platform.voices, platform.surface, platform.steps};
+  platform.shell.BeginSession();
+  StartProgram(state, platform.settings);
+  platform.shell.CreateMainDialog(context);
+  RunMainDialog(context, platform.shell);
+  EndProgram(context, platform.settings);
+  platform.shell.EndSession();
+  return 0;
+}
+
+}  // namespace rotavox

@@ -1,0 +1,66 @@
+// The program's life: start-up, the modal run of the main dialog, and
+// shutdown, written once for every edition.
+//
+// An edition supplies its platform (a Shell for the window's life and the
+// services of common/context.h) and calls RunProgram from its entry point.
+#pragma once
+
+#include "display/surface.h"
+
+namespace rotavox {
+
+struct Context;
+struct ProgramState;
+class Dialog;
+class Desktop;
+class SerialPort;
+class VoiceProvider;
+class StepInputs;
+class SettingsStore;
+
+inline constexpr const char* kTitleText = "Rotavox Controller ";
+inline constexpr float kPiValue = 3.141593f;
+
+// The window's life, as the program entry drives it.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // Before anything else (the Windows edition initialises COM here).
+  virtual void BeginSession() = 0;
+  // Builds the dialog, hidden, with its controls showing PortText and
+  // VoiceOn and its caption starting with TitleText. From here on every
+  // message of the dialog goes to HandleDialogMessage with this context.
+  virtual void CreateMainDialog(Context& context) = 0;
+  // The dialog's client size in pixels.
+  virtual Size ClientSize() = 0;
+  virtual void ShowMainDialog() = 0;
+  // Runs the message loop until the dialog has been destroyed.
+  virtual void RunMessageLoop() = 0;
+  // Just before the process ends (the Windows edition uninitialises COM).
+  virtual void EndSession() = 0;
+};
+
+struct Platform {
+  Shell& shell;
+  Dialog& dialog;
+  Desktop& desktop;
+  SerialPort& port;
+  VoiceProvider& voices;
+  Surface& surface;
+  StepInputs& steps;
+  SettingsStore& settings;
+};
+
+// Start-up, dialog, shutdown. Returns the process exit code, always 0.
+int RunProgram(Platform& platform);
+
+// The parts of RunProgram, for editions and tests that drive them one by
+// one. StartProgram loads the settings into `state`; RunMainDialog starts
+// the dialog (the handler sees start-up and the size before the dialog is
+// shown) and returns when it is gone; EndProgram says goodbye, stops the
+// link and saves the settings.
+void StartProgram(ProgramState& state, SettingsStore& settings);
+void RunMainDialog(Context& context, Shell& shell);
+void EndProgram(Context& context, SettingsStore& settings);
+
+}  // namespace rotavox

@@ -1,0 +1,104 @@
+// Reading and writing the settings record (see settings.h).
+#include "app/settings.h"
+
+#include "app/settings_store.h"
+#include "common/number.h"
+#include "common/state.h"
+
+namespace rotavox {
+namespace {
+
+// A cursor over the record's bytes.
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+
+  bool AtEnd() const { return at_ >= bytes_.size(); }
+  char Peek() const { return bytes_[at_]; }
+  char Next() { return bytes_[at_++]; }
+
+  void SkipBlanks() {
+    while (!AtEnd() && Peek() == ' ') ++at_;
+  }
+
+  // Consumes the comma or CR (with an LF right after it) that ends a field.
+  void EndField() {
+    if (AtEnd()) return;
+    const char c = Next();
+    if (c == '\r' && !AtEnd() && Peek() == '\n') ++at_;
+  }
+
+ private:
+  std::string_view bytes_;
+  std::size_t at_ = 0;
+};
+
+std::string ReadPortField(Reader& in) {
+  std::string value;
+  in.SkipBlanks();
+  if (!in.AtEnd() && in.Peek() == '"') {
+    in.Next();
+    while (!in.AtEnd() && in.Peek() != '"') value += in.Next();
+    if (!in.AtEnd()) in.Next();  // the closing quote
+    // Whatever stands between the closing quote and the field's end is
+    // skipped, so a stray byte there cannot hide the voice field.
+    while (!in.AtEnd() && in.Peek() != ',' && in.Peek() != '\r') in.Next();
+    in.EndField();
+    return value;
+  }
+  while (!in.AtEnd() && in.Peek() != ',' && in.Peek() != '\r') {
+    const char c = in.Next();
+    if (c != '\t' && c != '\n') value += c;
+  }
+  in.EndField();
+  return value;
+}
+
+std::int32_t ReadVoiceField(Reader& in) {
+  std::string text;
+  in.SkipBlanks();
+  while (!in.AtEnd() && in.Peek() != ',' && in.Peek() != ' ' && in.Peek() != '\r') {
+    const char c = in.Next();
+    if (c != '\t' && c != '\n') text += c;
+  }
+  return ToInt32(NumberValue(text));
+}
+
+}  // namespace
+
+Settings ParseSettings(std::string_view bytes) {
+  Reader in(bytes);
+  Settings settings;
+  settings.portText = ReadPortField(in);
+  settings.voiceOn = ReadVoiceField(in);
+  return settings;
+}
+
+std::string FormatSettings(const Settings& settings) {
+  return '"' + settings.portText + "\"," + std::to_string(settings.voiceOn) + "\r\n";
+}
+
+void LoadSettings(ProgramState& state, SettingsStore& store) {
+  const StoredSettings stored = store.Read();
+  switch (stored.kind) {
+    case StoredSettings::Kind::kMissing:
+      state.VoiceOn = 1;
+      break;
+    case StoredSettings::Kind::kUnreadable:
+      state.PortText.clear();
+      state.VoiceOn = 0;
+      break;
+    case StoredSettings::Kind::kRead: {
+      Settings settings = ParseSettings(stored.bytes);
+      state.PortText = std::move(settings.portText);
+      state.VoiceOn = settings.voiceOn;
+      break;
+    }
+  }
+}
+
+void SaveSettings(const ProgramState& state, SettingsStore& store) {
+  store.Replace(FormatSettings({state.PortText, state.VoiceOn}));
+}
+
+}  // namespace rotavox

@@ -1,0 +1,101 @@
+// STAT.DAT through the C++ standard library (see settings_store.h).
+//
+// The file is replaced, never rewritten in place: the new record goes to a
+// fresh file beside it, which is then renamed over STAT.DAT. A crash, a
+// full disk or a kill at any moment leaves either the old or the new
+// record.
+#include "app/settings_store.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <cstdio>
+#include <system_error>
+
+namespace rotavox {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr fs::perms kAnyWrite = fs::perms::owner_write | fs::perms::group_write |
+                                fs::perms::others_write;
+
+// A name in the working directory that no other file has, for the new
+// record.
+fs::path FreshSiblingName() {
+  std::random_device entropy;
+  std::mt19937_64 generator((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, "%s.%016llx.new", kSettingsFileName,
+                  static_cast<unsigned long long>(generator()));
+    std::error_code ec;
+    if (!fs::exists(name, ec) && !ec) return name;
+  }
+  return {};
+}
+
+// Whether an existing STAT.DAT may be replaced: a plain file that is not
+// read-only and that we could open for writing.
+bool MayReplace(const fs::path& path, fs::file_status status) {
+  if (!fs::is_regular_file(status)) return false;
+  if ((status.permissions() & kAnyWrite) == fs::perms::none) return false;
+  std::ofstream probe(path, std::ios::binary | std::ios::app);  // appends nothing
+  return probe.is_open();
+}
+
+}  // namespace
+
+StoredSettings FileSettingsStore::Read() {
+  StoredSettings stored;
+  const fs::path path(kSettingsFileName);
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status) || fs::is_directory(status)) {
+    stored.kind = StoredSettings::Kind::kMissing;
+    return stored;
+  }
+  // A pipe or device would block or never end: only a plain file is read.
+  stored.kind = StoredSettings::Kind::kUnreadable;
+  if (!fs::is_regular_file(status)) return stored;
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return stored;
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return stored;
+  stored.kind = StoredSettings::Kind::kRead;
+  stored.bytes = std::move(bytes);
+  return stored;
+}
+
+bool FileSettingsStore::Replace(std::string_view bytes) {
+  const fs::path path(kSettingsFileName);
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(path, ec);
+  const bool exists = fs::exists(status);
+  if (exists && !MayReplace(path, fs::status(path, ec))) return false;
+
+  const fs::path fresh = FreshSiblingName();
+  if (fresh.empty()) return false;
+  bool written = false;
+  {
+    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+    if (out.is_open()) {
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      out.close();
+      written = !out.fail();
+    }
+  }
+  if (written && exists) {
+    // Keep the old file's permissions on the new one.
+    fs::permissions(fresh, fs::status(path, ec).permissions(), ec);
+  }
+  if (written) {
+    fs::rename(fresh, path, ec);
+    written = !ec;
+  }
+  if (!written) fs::remove(fresh, ec);
+  return written;
+}
+
+}  // namespace rotavox

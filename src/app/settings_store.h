@@ -1,0 +1,45 @@
+// Where the settings record lives: the file STAT.DAT in the current working
+// directory.
+//
+// The store only moves bytes; the record's layout is read and written by
+// app/settings.h. FileSettingsStore does it with the C++ standard library;
+// an edition may supply its own (the Windows edition uses the Win32 file
+// calls).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace rotavox {
+
+inline constexpr const char* kSettingsFileName = "STAT.DAT";
+
+struct StoredSettings {
+  enum class Kind {
+    kMissing,     // no such plain file (a directory does not count)
+    kUnreadable,  // it is there but cannot be read
+    kRead,        // `bytes` holds the file
+  };
+  Kind kind = Kind::kMissing;
+  std::string bytes;
+};
+
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual StoredSettings Read() = 0;
+  // Replaces the file with `bytes` as a whole: afterwards the file holds
+  // either its old content or `bytes`, never a part of them. Writes nothing
+  // when the file may not be written (read-only, not a plain file) or the
+  // directory refuses new files. Returns whether the new bytes are in place.
+  virtual bool Replace(std::string_view bytes) = 0;
+};
+
+// STAT.DAT in the current working directory, resolved at each call.
+class FileSettingsStore final : public SettingsStore {
+ public:
+  StoredSettings Read() override;
+  bool Replace(std::string_view bytes) override;
+};
+
+}  // namespace rotavox

@@ -1,0 +1,26 @@
+// Everything a routine of the program can reach: the shared state and the
+// platform's services. One Context exists per run; routines take it by
+// reference instead of reaching for globals.
+#pragma once
+
+namespace rotavox {
+
+struct ProgramState;
+class Dialog;
+class Desktop;
+class SerialPort;
+class VoiceProvider;
+class Surface;
+class StepInputs;
+
+struct Context {
+  ProgramState& state;
+  Dialog& dialog;
+  Desktop& desktop;
+  SerialPort& port;
+  VoiceProvider& voices;
+  Surface& surface;
+  StepInputs& steps;
+};
+
+}  // namespace rotavox

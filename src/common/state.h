@@ -1,0 +1,50 @@
+// The program's shared state: one object, created by the program entry and
+// handed to every routine through the Context (common/context.h).
+//
+// Everything starts zero or empty, as a fresh process would have it. The
+// open serial port and the dialog window are not here: they are the
+// SerialPort and Dialog objects of the platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace rotavox {
+
+struct ProgramState {
+  // Program shell.
+  std::string TitleText;   // "Rotavox Controller ", spoken at start-up
+  std::string PortText;    // the port number text that follows "COM"
+  std::int32_t VoiceOn = 0;  // 0 = silent, anything else = speak
+  float PiValue = 0.0f;    // 3.141593 in single precision, for the dial
+  std::string AmFrame;     // STX "AM" CR, built once at start-up
+
+  // Operator commands.
+  unsigned PollTimerId = 0;     // returned when the poll timer was started
+  std::int32_t GoOnEnter = 0;   // Enter acts as GO while 1
+
+  // Rotator link.
+  std::int32_t ReplyPending = 0;    // 1 from START until the first reply line
+  std::int32_t CurrentBearing = 0;  // degrees, last reported by the C BOX
+  std::string RxText;               // received bytes not yet taken as lines
+  std::int32_t SilentTicks = 0;     // silent ticks in a row; 51 after an alarm
+  std::string RotatorState;         // "READY", "BUSY", or empty before a report
+  std::int32_t Turning = 0;         // 1 once a BUSY report has come
+  std::int32_t CueBearing = 0;      // bearing at the last beep or announcement
+  std::int32_t StopBearing = 0;     // 0 north stop, 182 south stop
+  std::int32_t StepUpPending = 0;   // a clockwise step awaits its announcement
+  std::int32_t StepDownPending = 0; // an anticlockwise step awaits its announcement
+
+  // Compass display.
+  bool CompassDrawn = false;  // DrawCompass found a surface to draw on
+  std::int32_t DialCentreX = 0;
+  std::int32_t DialCentreY = 0;
+  std::int32_t DialRadius = 0;
+  std::int32_t TickRadius = 0;
+  std::int32_t NeedleTipX = 0;
+  std::int32_t NeedleTipY = 0;
+  std::string BearingText;   // the text last put into the bearing box
+  double NeedleAngle = 0.0;  // CurrentBearing - 90, in degrees
+};
+
+}  // namespace rotavox

@@ -1,0 +1,270 @@
+// The dialog's handler, driven the way an operator drives the dialog.
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+
+namespace rotavox::testing {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+TEST(StartUp, WithoutAPortAsksForOne) {
+  Rig rig;
+  rig.Start();  // no STAT.DAT: speech on, no port
+  EXPECT_EQ(rig.log, (Log{"redraw", "say:Rotavox Controller ", "say:Please set com port",
+                          "focus:201", "say:Set Com Port"}));
+  EXPECT_FALSE(rig.dialog.Enabled(kGoButton));
+  EXPECT_TRUE(rig.dialog.Enabled(kStartButton));
+  EXPECT_EQ(rig.dialog.controls[kVoiceCheck].check, 1);
+}
+
+TEST(StartUp, WithAPortOnlyPromptsInThePortBox) {
+  Rig rig;
+  rig.StartWithFile("\"7\",1\r\n");
+  EXPECT_EQ(rig.Said(), (Texts{"Rotavox Controller ", "Set Com Port"}));
+  EXPECT_EQ(rig.state.PortText, "7");
+}
+
+TEST(StartUp, SilentWithSpeechOff) {
+  Rig rig;
+  rig.StartWithFile("\"\",0\r\n");
+  EXPECT_TRUE(rig.Said().empty());
+  EXPECT_EQ(rig.dialog.focus, kPortBox);
+  EXPECT_EQ(rig.dialog.controls[kVoiceCheck].check, 0);
+}
+
+struct HandlerTest : ::testing::Test {
+  Rig rig;
+  void SetUp() override {
+    rig.StartWithFile("\"3\",1\r\n");
+    rig.ClearLog();
+  }
+};
+
+TEST_F(HandlerTest, TypingIsEchoed) {
+  rig.dialog.Type(kPortBox, "12");
+  rig.dialog.SetFocus(kGoToBox);
+  rig.dialog.Type(kGoToBox, "27");
+  rig.dialog.Erase(kGoToBox);
+  // The port box is spoken whole, the bearing box spelled.
+  EXPECT_EQ(rig.Said(), (Texts{"31", "312", "", "Enter Bearing", "2 ", "2 7 ", "2 "}));
+}
+
+TEST_F(HandlerTest, FocusPrompts) {
+  rig.dialog.SetFocus(kBearingBox);
+  rig.dialog.SetFocus(kPortBox);
+  rig.dialog.SetFocus(kPortBox);  // no change of focus, no prompt
+  EXPECT_EQ(rig.Said(), (Texts{"Bearing is ZERO", "Set Com Port"}));
+}
+
+TEST_F(HandlerTest, StartOpensTheLink) {
+  rig.StartLink();
+  EXPECT_EQ(rig.log, (Log{"focus:501", "open:COM3", "send:<STX>AM<CR>", "send:<STX>AL<CR>",
+                          "say:Started"}));
+  EXPECT_FALSE(rig.dialog.Enabled(kStartButton));
+  EXPECT_FALSE(rig.dialog.Enabled(kPortBox));
+  EXPECT_TRUE(rig.dialog.Enabled(kGoButton));
+  EXPECT_EQ(rig.dialog.timers, (std::map<unsigned, unsigned>{{100, 80}}));
+  EXPECT_EQ(rig.state.PollTimerId, 100u);
+  EXPECT_EQ(rig.state.ReplyPending, 1);
+}
+
+TEST_F(HandlerTest, StartUsesThePortTextAsTyped) {
+  rig.dialog.controls[kPortBox].text = " 12";
+  rig.StartLink();
+  EXPECT_EQ(rig.port.name, "COM 12");
+  EXPECT_EQ(rig.state.PortText, " 12");
+}
+
+TEST_F(HandlerTest, StartOnAPortThatWillNotOpenSaysStartedThenAlarms) {
+  rig.port.refuseOpen = true;
+  rig.StartLink();
+  EXPECT_TRUE(rig.Sent().empty());
+  EXPECT_EQ(rig.Said(), Texts{"Started"});
+  rig.Ticks(51);
+  EXPECT_EQ(rig.Said(), (Texts{"Started", "No response from the C BOX"}));
+}
+
+TEST(Start, WithAnEmptyPortOnlyPromptsOrShowsABox) {
+  for (const std::int32_t voice : {1, 0}) {
+    SCOPED_TRACE(voice);
+    Rig rig;
+    rig.StartWithFile("\"\"," + std::to_string(voice) + "\r\n");
+    rig.ClearLog();
+    rig.StartLink();  // the click takes the focus from the port box
+    if (voice) {
+      EXPECT_EQ(rig.log, (Log{"focus:501", "focus:201", "say:Set Com Port"}));
+    } else {
+      EXPECT_EQ(rig.log, (Log{"focus:501", "focus:201", "box:Com Port not set|Start error"}));
+    }
+    EXPECT_TRUE(rig.dialog.Enabled(kStartButton));
+    EXPECT_FALSE(rig.dialog.TimerRunning());
+    EXPECT_TRUE(rig.port.name.empty());
+  }
+}
+
+// GO sends the typed text exactly as typed, unless it is empty, its value
+// equals the current bearing, or it holds a control byte; then the box is
+// cleared (and its empty echo spoken) and nothing is sent.
+TEST_F(HandlerTest, GoSendsTheTypedTextOrClearsTheBox) {
+  const struct {
+    const char* typed;
+    std::int32_t current;
+    const char* sent;  // empty: nothing sent, box cleared
+  } cases[] = {
+      {"90", 0, "<STX>AG90<CR>"},   {"045", 0, "<STX>AG045<CR>"},
+      {"400", 0, "<STX>AG400<CR>"}, {"abc", 45, "<STX>AGabc<CR>"},
+      {"90.4", 90, "<STX>AG90.4<CR>"}, {" 90", 45, "<STX>AG 90<CR>"},
+      {"090", 90, ""},              {"abc", 0, ""},
+      {"", 10, ""},                 {"9\r", 0, ""},
+      {"\x02" "AG1", 0, ""},        {"90E0", 90, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Visible(c.typed));
+    Rig r;
+    r.StartWithFile("\"3\",1\r\n");
+    r.StartLink();
+    r.state.CurrentBearing = c.current;
+    r.dialog.controls[kGoToBox].text = c.typed;
+    r.ClearLog();
+    r.dialog.Click(kGoButton);
+    if (*c.sent) {
+      EXPECT_EQ(r.Sent(), Texts{c.sent});
+      EXPECT_EQ(r.dialog.Text(kGoToBox), c.typed);
+    } else {
+      EXPECT_TRUE(r.Sent().empty());
+      EXPECT_EQ(r.dialog.Text(kGoToBox), "");
+      EXPECT_EQ(r.Said(), Texts{""});
+    }
+  }
+}
+
+TEST_F(HandlerTest, GoWorksBeforeStartButReachesNoLine) {
+  rig.dialog.SetFocus(kGoToBox);
+  rig.dialog.Type(kGoToBox, "90");
+  rig.dialog.PressEnter();
+  EXPECT_TRUE(rig.Sent().empty());
+  EXPECT_EQ(rig.dialog.Text(kGoToBox), "90");
+}
+
+TEST_F(HandlerTest, EnterActsAsGoOncePerVisitToTheBearingBox) {
+  rig.StartLink();
+  rig.dialog.SetFocus(kGoToBox);
+  rig.dialog.Type(kGoToBox, "90");
+  rig.dialog.PressEnter();
+  rig.dialog.PressEnter();
+  EXPECT_EQ(rig.Sent().size(), 3u);  // AM, AL and one GO
+  rig.dialog.SetFocus(kPortBox);
+  rig.dialog.PressEnter();  // Enter in the port box does nothing
+  EXPECT_EQ(rig.Sent().size(), 3u);
+}
+
+TEST_F(HandlerTest, EnterStillGoesAfterAClickOnTheVoiceSwitch) {
+  rig.StartLink();
+  rig.dialog.SetFocus(kGoToBox);
+  rig.dialog.Type(kGoToBox, "90");
+  rig.dialog.Click(kVoiceCheck);  // not an edit box: Enter keeps its meaning
+  rig.dialog.PressEnter();
+  EXPECT_EQ(rig.Sent().back(), "<STX>AG90<CR>");
+}
+
+TEST_F(HandlerTest, GoFromEnterRunsAfterTheCurrentMessage) {
+  rig.StartLink();
+  rig.dialog.SetFocus(kGoToBox);
+  rig.dialog.Type(kGoToBox, "90");
+  rig.dialog.Command(kIdOk, kBnClicked);
+  EXPECT_EQ(rig.Sent().size(), 2u);
+  EXPECT_EQ(rig.dialog.posted.size(), 1u);
+  rig.dialog.Pump();
+  EXPECT_EQ(rig.Sent().size(), 3u);
+}
+
+TEST_F(HandlerTest, VoiceSwitch) {
+  rig.dialog.Click(kVoiceCheck);
+  EXPECT_EQ(rig.state.VoiceOn, 0);
+  rig.dialog.SetFocus(kPortBox);  // silent now
+  rig.dialog.Click(kVoiceCheck);
+  EXPECT_EQ(rig.state.VoiceOn, 1);
+  EXPECT_EQ(rig.Said(), (Texts{"Voice Off.", "Voice On."}));
+}
+
+TEST_F(HandlerTest, AltBSpeaksTheBearingBoxWithoutMovingTheFocus) {
+  rig.dialog.PressAltB();
+  rig.StartLink();
+  rig.port.Arrive("\x02" "A,?,45,R\r");
+  rig.dialog.Tick();
+  rig.dialog.SetFocus(kGoToBox);
+  rig.ClearLog();
+  rig.dialog.PressAltB();
+  EXPECT_EQ(rig.log, Log{"say:On bearing 045"});
+  EXPECT_EQ(rig.dialog.focus, kGoToBox);
+}
+
+TEST_F(HandlerTest, AltBBeforeAnyReportSpeaksOnlyTheLeadIn) {
+  rig.dialog.PressAltB();
+  EXPECT_EQ(rig.Said(), Texts{"On bearing "});
+}
+
+TEST_F(HandlerTest, UnknownCommandsAndEscapeChangeNothing) {
+  const ProgramState before = rig.state;
+  rig.dialog.PressEscape();
+  rig.dialog.Command(999, kBnClicked);
+  rig.dialog.Command(kPortBox, kBnClicked);
+  rig.dialog.Command(kBearingBox, kEnChange);
+  rig.dialog.handler(kWmClose, 0, 0);
+  rig.dialog.handler(kWmSize, 0, 0);
+  EXPECT_TRUE(rig.log.empty());
+  EXPECT_EQ(rig.state.GoOnEnter, before.GoOnEnter);
+  EXPECT_FALSE(rig.dialog.ended);
+}
+
+TEST_F(HandlerTest, ExitEndsTheDialog) {
+  rig.dialog.Click(kExitButton);
+  EXPECT_TRUE(rig.dialog.ended);
+}
+
+TEST_F(HandlerTest, ReturnsZeroForEveryMessage) {
+  const struct {
+    unsigned message;
+    std::uintptr_t wParam;
+  } cases[] = {
+      {kWmCommand, MakeCommand(kGoToBox, kEnSetFocus)}, {kWmCommand, MakeCommand(kPortBox, kEnChange)},
+      {kWmCommand, MakeCommand(kBearingHotkey, 1)},     {kWmCommand, MakeCommand(kIdCancel, 0)},
+      {kWmTimer, 100},                                  {kWmSize, 0},
+      {kWmClose, 0},                                    {0x0112, 0xF060},  // SC_CLOSE
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HandleDialogMessage(rig.context, c.message, c.wParam, 0), 0);
+  }
+}
+
+// The road of one GO: from the stop report that follows START to the
+// arrival, with the prompts, echoes, beeps and announcement on the way.
+TEST(Session, OneGoFromStartToArrival) {
+  Rig rig;
+  rig.StartWithFile("\"3\",1\r\n");
+  rig.StartLink();
+  rig.port.Arrive("\x02" "A,M,R\r\x02" "A,L,10,0,0\r");
+  rig.dialog.Tick();
+  rig.dialog.Type(kGoToBox, "90");
+  rig.dialog.PressEnter();
+  for (const char* report : {"A,?,12,B", "A,?,30,B", "A,?,33,B", "A,?,60,B", "A,?,89,B"}) {
+    rig.port.Arrive(std::string("\x02") + report + "\r");
+    rig.dialog.Tick();
+  }
+  rig.port.Arrive("\x02" "A,?,90,R\r");
+  rig.dialog.Tick();
+
+  EXPECT_EQ(rig.Said(), (Texts{"Rotavox Controller ", "Set Com Port", "Started",
+                               "On Bearing 0 1 0 ", "", "Enter Bearing", "9 ", "9 0 ",
+                               "On bearing 0 9 0 ", "", "Enter Bearing"}));
+  EXPECT_EQ(rig.Sent(), (Texts{"<STX>AM<CR>", "<STX>AL<CR>", "<STX>AG90<CR>"}));
+  EXPECT_EQ(rig.Beeps(), 3);  // at 30, 60 and 89
+  EXPECT_EQ(rig.dialog.Text(kStatusLabel), "North Stop");
+  EXPECT_EQ(rig.dialog.Text(kBearingBox), "090");
+  EXPECT_EQ(rig.dialog.Text(kGoToBox), "");
+  EXPECT_EQ(rig.state.GoOnEnter, 1);
+}
+
+}  // namespace
+}  // namespace rotavox::testing

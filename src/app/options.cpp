@@ -1,0 +1,103 @@
+// Command-line options (see options.h).
+#include "app/options.h"
+
+namespace rotavox {
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+  ParsedOptions parsed;
+  Options& o = parsed.options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool hasValue = false;
+    if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+      hasValue = true;
+    }
+    const auto takeValue = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= args.size()) {
+        parsed.error = name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+      return true;
+    };
+    const auto noValue = [&]() -> bool {
+      if (hasValue) parsed.error = name + " takes no value";
+      return !hasValue;
+    };
+
+    if (name == "--help" || name == "-h") {
+      if (!noValue()) return parsed;
+      o.help = true;
+    } else if (name == "--version") {
+      if (!noValue()) return parsed;
+      o.version = true;
+    } else if (name == "--simulate") {
+      if (!noValue()) return parsed;
+      o.simulate = true;
+    } else if (name == "--voice") {
+      if (!takeValue()) return parsed;
+      if (value.empty()) {
+        parsed.error = "--voice needs an engine: speechd, espeak, log:FILE or log:FILE:MS";
+        return parsed;
+      }
+      o.voice = value;
+    } else if (name == "--map-port") {
+      if (!takeValue()) return parsed;
+      o.portMaps.push_back(value);
+    } else {
+      parsed.error = "unknown option " + args[i];
+      return parsed;
+    }
+  }
+  return parsed;
+}
+
+std::string HelpText(std::string_view program) {
+  std::string p(program);
+  return "Usage: " + p + R"( [OPTION]...
+Rotavox Controller: a spoken controller for an antenna rotator on a
+Prosistel C BOX.
+
+Type the COM port number, press Alt+S (START), then type a bearing in the
+GoTo box and press Enter. Every prompt, typed digit and arrival is spoken.
+The port number and the voice switch are kept in STAT.DAT in the current
+working directory.
+
+Keys:
+  Alt+C, Alt+T       COM port box, GoTo box (Tab moves between the two)
+  Alt+S, Alt+G       START the link, GO to the typed bearing
+  Enter              in the GoTo box: GO (once per visit to the box)
+  Alt+V              voice on or off
+  Alt+B              speak the current bearing
+  Page Up, Page Down held while the window is active: step the antenna
+                     2 degrees clockwise or anticlockwise; the bearing is
+                     spoken when the key is let go
+  Alt+X              EXIT
+
+COM names:
+  COM1, COM2, ...    the serial ports /dev/ttyS0, /dev/ttyS1, ...
+  COMU0, COMU1, ...  USB serial adapters /dev/ttyUSB0, ... (type U0, U1, ...)
+  COMA0, COMA1, ...  USB modems and boards /dev/ttyACM0, ... (type A0, ...)
+  COM/path           any device by its path (type /dev/...)
+
+Options:
+  --simulate             start a simulated C BOX inside the program; every
+                         COM name without a --map-port reaches it
+  --voice ENGINE         speechd (speech-dispatcher), espeak (espeak-ng
+                         directly), log:FILE (append each spoken text to FILE
+                         as one line) or log:FILE:MS (the same, holding each
+                         text MS milliseconds per character); by default
+                         speech-dispatcher, else espeak-ng
+  --map-port COMn=DEVICE the COM name COMn opens DEVICE (repeatable)
+  --help                 show this text and exit
+  --version              show the version and exit
+)";
+}
+
+std::string VersionText() { return "Rotavox Controller v1.03 for Prosistel C BOX\n"; }
+
+}  // namespace rotavox

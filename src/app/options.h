@@ -1,0 +1,30 @@
+// Command-line options. With none, the program behaves as it always has:
+// its only settings are those of STAT.DAT.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rotavox {
+
+struct Options {
+  bool help = false;
+  bool version = false;
+  bool simulate = false;              // a simulated C BOX behind every COM name
+  std::string voice;                  // empty: the platform voice, chosen automatically
+  std::vector<std::string> portMaps;  // "COMn=DEVICE", in the order given
+};
+
+struct ParsedOptions {
+  Options options;
+  std::string error;  // empty when the command line was understood
+};
+
+// Takes "--name value" and "--name=value" alike.
+ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+std::string HelpText(std::string_view program);
+std::string VersionText();
+
+}  // namespace rotavox

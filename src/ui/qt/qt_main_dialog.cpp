@@ -1,0 +1,396 @@
+// Qt edition of the main dialog (see qt_main_dialog.h).
+#include "ui/qt/qt_main_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+#include "common/context.h"
+#include "common/cp1252.h"
+#include "common/state.h"
+#include "ui/handler.h"
+#include "ui/messages.h"
+#include "ui/qt/compass_view.h"
+
+namespace rotavox {
+namespace {
+
+constexpr int kDialogWidthUnits = 360;
+constexpr int kDialogHeightUnits = 260;
+constexpr const char* kCaptionTail = "v1.03 for Prosistel C BOX     (c) the Rotavox developers";
+
+QString FromBytes(std::string_view bytes) { return QString::fromStdString(Cp1252ToUtf8(bytes)); }
+std::string ToBytes(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
+
+// Win32 MulDiv rounding: halves away from zero.
+int MulDivRound(int value, int numerator, int denominator) {
+  const long long product = static_cast<long long>(value) * numerator;
+  return static_cast<int>((product + denominator / 2) / denominator);
+}
+
+// The program's icon: a yellow-rimmed black dial with an amber needle, drawn
+// with colours of the classic 16-colour palette.
+QIcon MakeIcon() {
+  QIcon icon;
+  for (const int size : {32, 16}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    const double s = size / 32.0;
+    painter.setPen(QPen(QColor(255, 255, 0), 3 * s));
+    painter.setBrush(Qt::black);
+    painter.drawEllipse(QRectF(2 * s, 2 * s, 28 * s, 28 * s));
+    painter.setPen(QPen(QColor(128, 128, 0), 2 * s));
+    painter.drawLine(QPointF(16 * s, 16 * s), QPointF(24 * s, 8 * s));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255));
+    painter.drawRect(QRectF(15 * s, 4 * s, 2 * s, 2 * s));
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+}  // namespace
+
+int DialogUnitsToPixelsX(int units) { return MulDivRound(units, 6, 4); }
+int DialogUnitsToPixelsY(int units) { return MulDivRound(units, 13, 8); }
+
+QtMainDialog::QtMainDialog()
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint) {
+  setFixedSize(DialogUnitsToPixelsX(kDialogWidthUnits), DialogUnitsToPixelsY(kDialogHeightUnits));
+  setFocusPolicy(Qt::NoFocus);
+  setWindowIcon(MakeIcon());
+  const QColor face = palette().color(QPalette::Window);
+  surface_ = std::make_unique<RasterSurface>(DialogUnitsToPixelsX(165), DialogUnitsToPixelsY(155),
+                                             face.rgb());
+  CompassView::InstallAccessibility();
+  BuildControls();
+  qApp->installEventFilter(this);
+}
+
+QtMainDialog::~QtMainDialog() { qApp->removeEventFilter(this); }
+
+void QtMainDialog::BuildControls() {
+  const auto place = [this](QWidget* w, int id, int x, int y, int width, int height) {
+    w->setGeometry(DialogUnitsToPixelsX(x), DialogUnitsToPixelsY(y), DialogUnitsToPixelsX(width),
+                   DialogUnitsToPixelsY(height));
+    w->setObjectName(QStringLiteral("control%1").arg(id));
+    controls_[id] = w;
+  };
+  const auto label = [&](int id, const char* caption, int x, int y, int w, int h) {
+    auto* l = new QLabel(QString::fromLatin1(caption), this);
+    place(l, id, x, y, w, h);
+    return l;
+  };
+  const auto edit = [&](int id, const char* name, int x, int y, int w, int h) {
+    auto* e = new QLineEdit(this);
+    e->setFrame(true);
+    e->setAccessibleName(QString::fromLatin1(name));
+    e->setTextMargins(0, 0, 0, 0);
+    place(e, id, x, y, w, h);
+    e->installEventFilter(this);
+    connect(e, &QLineEdit::textEdited, this, [this, id] { Notify(id, kEnChange); });
+    return e;
+  };
+  const auto button = [&](int id, const char* caption, int x, int y, int w, int h) {
+    auto* b = new QPushButton(QString::fromLatin1(caption), this);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    b->setFocusPolicy(Qt::ClickFocus);
+    place(b, id, x, y, w, h);
+    connect(b, &QPushButton::clicked, this, [this, id] { Notify(id, kBnClicked); });
+    return b;
+  };
+
+  // Creation order is the tab order; only the two editable boxes take Tab.
+  QLabel* portLabel = label(kPortLabel, "&Com Port:", 10, 10, 32, 10);
+  QLineEdit* portBox = edit(kPortBox, "Com Port", 45, 10, 15, 10);
+  QLabel* bearingLabel = label(kBearingLabel, "&Bearing:", 135, 40, 28, 10);
+  QLineEdit* bearingBox = edit(kBearingBox, "Bearing", 165, 40, 30, 10);
+  bearingBox->setReadOnly(true);
+  bearingBox->setFocusPolicy(Qt::ClickFocus);
+  auto* voice = new QCheckBox(QStringLiteral("&Voice:"), this);
+  voice->setLayoutDirection(Qt::RightToLeft);
+  voice->setFocusPolicy(Qt::ClickFocus);
+  voice->setAccessibleName(QStringLiteral("Voice"));
+  voice->installEventFilter(this);
+  place(voice, kVoiceCheck, 20, 30, 34, 10);
+  connect(voice, &QCheckBox::clicked, this, [this] { Notify(kVoiceCheck, kBnClicked); });
+  QLabel* goToLabel = label(kGoToLabel, "Go&To:", 120, 220, 20, 10);
+  QLineEdit* goToBox = edit(kGoToBox, "Go To", 145, 220, 30, 10);
+  QLabel* status = label(kStatusLabel, "", 280, 10, 55, 10);
+  status->setAccessibleName(QStringLiteral("Status"));
+  button(kExitButton, "E&XIT", 20, 240, 40, 15);
+  button(kStartButton, "&START", 300, 240, 40, 15);
+  button(kGoButton, "&GO", 180, 220, 25, 10);
+  compassView_ = new CompassView(*surface_, this);
+  compassView_->move(DialogUnitsToPixelsX(98), DialogUnitsToPixelsY(55));
+  controls_[kCompassView] = compassView_;
+  surface_->SetPresenter([this] { compassView_->PresentNow(); });
+
+  portLabel->setBuddy(portBox);
+  bearingLabel->setBuddy(bearingBox);  // Alt+B is taken before it can act
+  goToLabel->setBuddy(goToBox);
+  setTabOrder(portBox, goToBox);
+  setTabOrder(goToBox, portBox);
+}
+
+QWidget* QtMainDialog::Control(int id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+int QtMainDialog::IdOf(const QObject* widget) const {
+  for (const auto& [id, w] : controls_) {
+    if (w == widget) return id;
+  }
+  return 0;
+}
+
+bool QtMainDialog::OwnsWidget(const QObject* object) const {
+  for (const QObject* o = object; o; o = o->parent()) {
+    if (o == this) return true;
+  }
+  return false;
+}
+
+void QtMainDialog::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (handler_ && !ended_) handler_(message, wParam, lParam);
+}
+
+void QtMainDialog::Notify(int id, unsigned code) { Deliver(kWmCommand, MakeCommand(id, code), 0); }
+
+// --- Dialog ---
+
+std::string QtMainDialog::Text(int id) {
+  if (ended_) return {};
+  QWidget* w = Control(id);
+  if (auto* e = qobject_cast<QLineEdit*>(w)) return ToBytes(e->text());
+  if (auto* l = qobject_cast<QLabel*>(w)) return ToBytes(l->text());
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return ToBytes(b->text());
+  return {};
+}
+
+void QtMainDialog::SetText(int id, std::string_view text) {
+  if (ended_) return;
+  QWidget* w = Control(id);
+  const QString value = FromBytes(text);
+  if (auto* e = qobject_cast<QLineEdit*>(w)) {
+    e->setText(value);  // textEdited is not emitted for this
+    if (id == kBearingBox) compassView_->SetBearingText(value);
+    Notify(id, kEnChange);  // also when the text was already the same
+  } else if (auto* l = qobject_cast<QLabel*>(w)) {
+    l->setText(value);
+  } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+    b->setText(value);
+  }
+}
+
+void QtMainDialog::Enable(int id, bool enabled) {
+  if (ended_) return;
+  QWidget* w = Control(id);
+  if (!w) return;
+  if (!enabled && (w->hasFocus() || focusId_ == id)) {
+    // Keep the focus from wandering to a neighbour, which would speak.
+    focusId_ = 0;
+    focusAlreadyTold_ = nullptr;
+    QWidget::setFocus(Qt::OtherFocusReason);
+  }
+  w->setEnabled(enabled);
+}
+
+void QtMainDialog::SetFocus(int id) {
+  if (ended_ || focusId_ == id) return;
+  QWidget* w = Control(id);
+  if (!w) return;
+  focusId_ = id;
+  focusAlreadyTold_ = w;
+  w->setFocus(Qt::OtherFocusReason);
+  if (IsEditBox(id)) Notify(id, kEnSetFocus);
+}
+
+int QtMainDialog::Check(int id) {
+  if (ended_) return 0;
+  auto* box = qobject_cast<QCheckBox*>(Control(id));
+  return box && box->isChecked() ? 1 : 0;
+}
+
+void QtMainDialog::SetCheck(int id, int state) {
+  if (ended_) return;
+  if (auto* box = qobject_cast<QCheckBox*>(Control(id))) box->setChecked(state != 0);
+}
+
+void QtMainDialog::PostCommand(std::uintptr_t wParam, std::intptr_t lParam) {
+  if (ended_) return;
+  QMetaObject::invokeMethod(
+      this, [this, wParam, lParam] { Deliver(kWmCommand, wParam, lParam); }, Qt::QueuedConnection);
+}
+
+unsigned QtMainDialog::SetTimer(unsigned id, unsigned periodMs) {
+  if (ended_) return 0;
+  QTimer*& timer = timers_[id];
+  if (!timer) {
+    timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer);
+    // The tick runs as a posted event, not in the timer's slot: Qt never
+    // re-enters a timer's slot, and the tick may open a message box whose
+    // loop must go on ticking. One tick waits at most, as with WM_TIMER.
+    connect(timer, &QTimer::timeout, this, [this, id] {
+      if (tickQueued_) return;
+      tickQueued_ = true;
+      QMetaObject::invokeMethod(
+          this,
+          [this, id] {
+            tickQueued_ = false;
+            const auto it = timers_.find(id);
+            if (it != timers_.end() && it->second->isActive()) Deliver(kWmTimer, id, 0);
+          },
+          Qt::QueuedConnection);
+    });
+  }
+  timer->start(static_cast<int>(periodMs));
+  return id;
+}
+
+void QtMainDialog::KillTimer(unsigned timerId) {
+  const auto it = timers_.find(timerId);
+  if (it != timers_.end()) it->second->stop();
+}
+
+void QtMainDialog::End() {
+  if (ended_) return;
+  Deliver(kWmClose, 0, 0);
+  ended_ = true;
+  for (auto& [id, timer] : timers_) timer->stop();
+  hide();
+  // The window itself stays until the program ends: a message box or a
+  // voice may still be unwinding beneath this call.
+  if (loop_) loop_->quit();
+}
+
+// --- Shell ---
+
+void QtMainDialog::CreateMainDialog(Context& context) {
+  const ProgramState& s = context.state;
+  setWindowTitle(FromBytes(s.TitleText + kCaptionTail));
+  static_cast<QLineEdit*>(Control(kPortBox))->setText(FromBytes(s.PortText));
+  static_cast<QCheckBox*>(Control(kVoiceCheck))->setChecked(s.VoiceOn != 0);
+  handler_ = [&context](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+    HandleDialogMessage(context, message, wParam, lParam);
+  };
+}
+
+Size QtMainDialog::ClientSize() { return {width(), height()}; }
+
+void QtMainDialog::ShowMainDialog() {
+  show();
+  raise();
+  activateWindow();
+}
+
+void QtMainDialog::RunMessageLoop() {
+  if (ended_) return;
+  QEventLoop loop;
+  loop_ = &loop;
+  loop.exec();
+  loop_ = nullptr;
+}
+
+// --- Qt events ---
+
+void QtMainDialog::closeEvent(QCloseEvent* event) {
+  // The close box and Alt+F4 end the dialog exactly as EXIT does.
+  event->ignore();
+  End();
+}
+
+void QtMainDialog::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+    // Keys let go while another window was active never reach us.
+    clockwiseHeld_ = false;
+    anticlockwiseHeld_ = false;
+  }
+  QWidget::changeEvent(event);
+}
+
+bool QtMainDialog::HandleKey(QObject* watched, QKeyEvent* key, bool pressed) {
+  const int k = key->key();
+  if (k == Qt::Key_PageUp || k == Qt::Key_PageDown) {
+    if (!key->isAutoRepeat()) {
+      const bool held = pressed && isActiveWindow();
+      (k == Qt::Key_PageUp ? clockwiseHeld_ : anticlockwiseHeld_) = held;
+    }
+    return true;
+  }
+  if (!pressed) return false;
+  if (k == Qt::Key_B && key->modifiers() == Qt::AltModifier) {
+    Notify(kBearingHotkey, kAcceleratorCode);
+    return true;
+  }
+  if ((k == Qt::Key_Return || k == Qt::Key_Enter) && !key->isAutoRepeat()) {
+    // Enter is the OK command on the edit boxes and the check box; on a
+    // push button it presses that button.
+    if (auto* b = qobject_cast<QPushButton*>(watched)) {
+      b->click();
+    } else {
+      Notify(kIdOk, kBnClicked);
+    }
+    return true;
+  }
+  if (k == Qt::Key_Escape) {
+    Notify(kIdCancel, kBnClicked);
+    return true;
+  }
+  return false;
+}
+
+bool QtMainDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (ended_ || !OwnsWidget(watched)) return QWidget::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::ShortcutOverride: {
+      // Alt+B is the bearing key everywhere; it must never act as the
+      // mnemonic of "&Bearing:". The key press that follows comes to us.
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_B && key->modifiers() == Qt::AltModifier) {
+        event->accept();
+        return true;
+      }
+      break;
+    }
+    case QEvent::KeyPress:
+      if (HandleKey(watched, static_cast<QKeyEvent*>(event), true)) return true;
+      break;
+    case QEvent::KeyRelease:
+      if (HandleKey(watched, static_cast<QKeyEvent*>(event), false)) return true;
+      break;
+    case QEvent::FocusIn: {
+      auto* w = qobject_cast<QWidget*>(watched);
+      const int id = IdOf(w);
+      if (w && w == focusAlreadyTold_) {
+        focusAlreadyTold_ = nullptr;  // SetFocus has told the handler already
+        break;
+      }
+      focusAlreadyTold_ = nullptr;
+      if (id == 0) break;
+      focusId_ = id;
+      if (IsEditBox(id)) Notify(id, kEnSetFocus);
+      break;
+    }
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace rotavox

@@ -1,0 +1,107 @@
+// Qt edition of the main dialog: the window, its twelve controls, and the
+// translation of what Qt reports into the handler's messages.
+//
+// Implements Dialog (control operations with the Win32 dialog manager's
+// synchronous notifications), Shell (the window's life) and StepInputs
+// (Page Up / Page Down, counted only while the window is active). Qt does
+// several things differently from the dialog manager, and this class
+// evens them out:
+//  - focus notifications for a hidden or inactive window arrive late, so
+//    SetFocus notifies the handler itself;
+//  - setText with an unchanged text reports nothing, so SetText notifies
+//    the handler itself;
+//  - disabling the focused control moves Qt's focus to a neighbour, which
+//    would then speak its prompt; here the focus goes nowhere instead;
+//  - a timer's slot is never re-entered, so ticks are posted as events and
+//    keep running inside a message box opened during a tick.
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <map>
+
+#include "app/program.h"
+#include "display/raster.h"
+#include "link/step_inputs.h"
+#include "ui/dialog.h"
+
+class QEventLoop;
+class QTimer;
+class QLineEdit;
+class QCheckBox;
+
+namespace rotavox {
+
+class CompassView;
+
+class QtMainDialog final : public QWidget, public Dialog, public Shell, public StepInputs {
+  Q_OBJECT
+
+ public:
+  QtMainDialog();
+  ~QtMainDialog() override;
+
+  // The compass image; valid from construction.
+  RasterSurface& Compass() { return *surface_; }
+
+  // Dialog
+  std::string Text(int id) override;
+  void SetText(int id, std::string_view text) override;
+  void Enable(int id, bool enabled) override;
+  void SetFocus(int id) override;
+  int Check(int id) override;
+  void SetCheck(int id, int state) override;
+  void PostCommand(std::uintptr_t wParam, std::intptr_t lParam) override;
+  unsigned SetTimer(unsigned id, unsigned periodMs) override;
+  void KillTimer(unsigned timerId) override;
+  void End() override;
+
+  // Shell
+  void BeginSession() override {}
+  void CreateMainDialog(Context& context) override;
+  Size ClientSize() override;
+  void ShowMainDialog() override;
+  void RunMessageLoop() override;
+  void EndSession() override {}
+
+  // StepInputs
+  std::int16_t Clockwise() override { return clockwiseHeld_ ? -32768 : 0; }
+  std::int16_t Anticlockwise() override { return anticlockwiseHeld_ ? -32768 : 0; }
+
+  bool Ended() const { return ended_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void BuildControls();
+  QWidget* Control(int id) const;
+  int IdOf(const QObject* widget) const;
+  void Notify(int id, unsigned code);
+  void Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+  bool OwnsWidget(const QObject* object) const;
+  bool HandleKey(QObject* watched, QKeyEvent* key, bool pressed);
+
+  std::function<void(unsigned, std::uintptr_t, std::intptr_t)> handler_;
+  std::map<int, QWidget*> controls_;
+  std::map<unsigned, QTimer*> timers_;
+  std::unique_ptr<RasterSurface> surface_;
+  CompassView* compassView_ = nullptr;
+  QEventLoop* loop_ = nullptr;
+  int focusId_ = 0;                 // the control that has the focus, as the handler knows it
+  QWidget* focusAlreadyTold_ = nullptr;  // its focus-in from Qt is still to come
+  bool tickQueued_ = false;
+  bool ended_ = false;
+  bool clockwiseHeld_ = false;
+  bool anticlockwiseHeld_ = false;
+};
+
+// Dialog units of an 8-point "MS Sans Serif" dialog (base units 6 x 13) to
+// pixels, rounded as the window system rounds them.
+int DialogUnitsToPixelsX(int units);
+int DialogUnitsToPixelsY(int units);
+
+}  // namespace rotavox

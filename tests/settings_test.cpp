@@ -1,1 +1,234 @@
+// The settings record and the STAT.DAT file that holds it.
+#include "app/settings.h"
+
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/settings_store.h"
+#include "common/state.h"
+#include "fakes.h"
+
+namespace rotavox::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The port text is quoted (anything up to the next quote, then the rest of
+// the field skipped) or unquoted (up to comma or CR, tabs and line feeds
+// dropped, trailing blanks kept). The voice field runs to comma, blank or
+// CR and is rounded, halves to even; missing, it is 0.
+TEST(ParseSettings, ReadsPortTextAndVoiceSwitch) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    Settings settings;
+  } cases[] = {
+      {"one-line record", "\"3\",1\r\n", {"3", 1}}, {"no port", "\"\",1\r\n", {"", 1}},
+      {"only the port", "\"3\"\r\n", {"3", 0}}, {"only the port, no line end", "\"3\"", {"3", 0}},
+      {"two lines unquoted", "3\r\n1\r\n", {"3", 1}},
+      {"two lines quoted", "\"3\"\r\n1\r\n", {"3", 1}}, {"CR without LF", "3\r1", {"3", 1}},
+      {"unquoted keeps trailing blank", "  4 ,1", {"4 ", 1}},
+      {"unquoted drops tabs and LFs", "\t3\n,1", {"3", 1}}, {"unquoted to the end", "3", {"3", 0}},
+      {"quoted holds commas", "\"COM,3\",1", {"COM,3", 1}},
+      {"quoted holds line ends", "\"a\r\nb\",1", {"a\r\nb", 1}},
+      {"after the closing quote skipped", "\"3\" \t\nx ,1", {"3", 1}},
+      {"leading blanks before quote", "  \"3\",1", {"3", 1}},
+      {"no closing quote", "\"3,1", {"3,1", 0}}, {"empty file", "", {"", 0}},
+      {"voice half up", "\"3\",1.5", {"3", 2}}, {"voice half to even", "\"3\",2.5", {"3", 2}},
+      {"voice letters", "\"3\",abc", {"3", 0}}, {"voice off", "\"3\",0\r\n", {"3", 0}},
+      {"voice after blanks", "\"3\",  1", {"3", 1}}, {"voice ends at blank", "\"3\",1 2", {"3", 1}},
+      {"voice ends at comma", "\"3\",1,0", {"3", 1}},
+      {"voice drops tabs", "\"3\",\t1\t2", {"3", 12}}, {"voice negative", "\"3\",-1", {"3", -1}},
+      {"voice hex", "\"3\",&H10", {"3", 16}}, {"voice saturates", "\"3\",9E9", {"3", INT_MAX}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Settings read = ParseSettings(c.bytes);
+    EXPECT_EQ(read.portText, c.settings.portText);
+    EXPECT_EQ(read.voiceOn, c.settings.voiceOn);
+  }
+}
+
+// The writer always produces one line: quoted port text, comma, voice
+// switch in decimal, CR LF. Nothing in the port text is escaped.
+TEST(FormatSettings, WritesTheOneLineRecord) {
+  const struct {
+    Settings settings;
+    const char* bytes;
+  } cases[] = {
+      {{"3", 1}, "\"3\",1\r\n"}, {{"", 1}, "\"\",1\r\n"}, {{"12", 0}, "\"12\",0\r\n"},
+      {{"3", -5}, "\"3\",-5\r\n"}, {{"a\"b", 1}, "\"a\"b\",1\r\n"},
+      {{"x", INT_MIN}, "\"x\",-2147483648\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(FormatSettings(c.settings), c.bytes);
+  }
+}
+
+TEST(FormatSettings, ReadsBackWhatItWrote) {
+  for (const Settings& s : std::vector<Settings>{
+           {"3", 1}, {"", 0}, {"COM,7 ", -3}, {"a\r\nb", INT_MAX}, {"x", INT_MIN}}) {
+    SCOPED_TRACE(s.portText);
+    EXPECT_EQ(ParseSettings(FormatSettings(s)), s);
+  }
+  // A quote in the port text ends it when read back.
+  EXPECT_EQ(ParseSettings(FormatSettings({"a\"b", 1})), (Settings{"a", 1}));
+}
+
+// No file: no port and speech on. A file that cannot be read: no port and
+// speech off. Otherwise the record as read.
+TEST(LoadSettings, DefaultsDependOnWhyNothingWasRead) {
+  using Kind = StoredSettings::Kind;
+  const struct {
+    const char* name;
+    StoredSettings stored;
+    const char* port;
+    std::int32_t voice;
+  } cases[] = {
+      {"missing", {Kind::kMissing, ""}, "", 1}, {"unreadable", {Kind::kUnreadable, ""}, "", 0},
+      {"empty file", {Kind::kRead, ""}, "", 0}, {"record", {Kind::kRead, "\"3\",1\r\n"}, "3", 1},
+      {"port only", {Kind::kRead, "\"3\"\r\n"}, "3", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemorySettingsStore store;
+    store.stored = c.stored;
+    ProgramState state;
+    LoadSettings(state, store);
+    EXPECT_EQ(state.PortText, c.port);
+    EXPECT_EQ(state.VoiceOn, c.voice);
+  }
+}
+
+TEST(SaveSettings, RewritesATwoLineFileAsOneLine) {
+  MemorySettingsStore store;
+  store.stored = {StoredSettings::Kind::kRead, "3\r\n1\r\n"};
+  ProgramState state;
+  LoadSettings(state, store);
+  SaveSettings(state, store);
+  EXPECT_EQ(store.writes, std::vector<std::string>{"\"3\",1\r\n"});
+}
+
+// FileSettingsStore works on STAT.DAT in the current working directory, so
+// each test runs in a fresh directory of its own.
+class FileSettingsStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device entropy;
+    dir_ = fs::temp_directory_path() /
+           ("rotavox-settings-" + std::to_string(entropy()) + "-" + std::to_string(entropy()));
+    ASSERT_TRUE(fs::create_directory(dir_));
+    oldCwd_ = fs::current_path();
+    fs::current_path(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::current_path(oldCwd_, ec);
+    for (const auto& entry : fs::recursive_directory_iterator(dir_, ec)) {
+      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(dir_, ec);
+  }
+
+  static void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+  }
+  static std::string FileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  const std::vector<std::string> onlyStatDat_{kSettingsFileName};
+  fs::path dir_;
+  fs::path oldCwd_;
+  FileSettingsStore store_;
+};
+
+TEST_F(FileSettingsStoreTest, MissingFile) {
+  const StoredSettings stored = store_.Read();
+  EXPECT_EQ(stored.kind, StoredSettings::Kind::kMissing);
+  EXPECT_EQ(stored.bytes, "");
+}
+
+TEST_F(FileSettingsStoreTest, ReplaceCreatesExactlyTheBytesAndReadReturnsThem) {
+  const std::string bytes("\"\",1\r\n\0\n\x1a\r", 10);
+  EXPECT_TRUE(store_.Replace(bytes));
+  EXPECT_EQ(FileBytes(kSettingsFileName), bytes);
+  EXPECT_EQ(Entries(), onlyStatDat_);
+  const StoredSettings stored = store_.Read();
+  EXPECT_EQ(stored.kind, StoredSettings::Kind::kRead);
+  EXPECT_EQ(stored.bytes, bytes);
+}
+
+TEST_F(FileSettingsStoreTest, ReplaceOverAnOldFileLeavesNothingElseBehind) {
+  WriteFile(kSettingsFileName, "\"0123456789\",1\r\n");
+  EXPECT_TRUE(store_.Replace("\"3\",0\r\n"));
+  EXPECT_EQ(FileBytes(kSettingsFileName), "\"3\",0\r\n");
+  EXPECT_TRUE(store_.Replace(""));
+  const StoredSettings stored = store_.Read();  // an empty file is still read
+  EXPECT_EQ(stored.kind, StoredSettings::Kind::kRead);
+  EXPECT_EQ(stored.bytes, "");
+  EXPECT_EQ(Entries(), onlyStatDat_);
+}
+
+TEST_F(FileSettingsStoreTest, ReplaceKeepsTheOldFilesPermissions) {
+  WriteFile(kSettingsFileName, "old");
+  fs::permissions(kSettingsFileName, fs::perms::owner_read | fs::perms::owner_write);
+  const fs::perms before = fs::status(kSettingsFileName).permissions();
+  EXPECT_TRUE(store_.Replace("new"));
+  EXPECT_EQ(fs::status(kSettingsFileName).permissions(), before);
+}
+
+// A read-only file is left as it is, even for a user the system would let
+// write it anyway.
+TEST_F(FileSettingsStoreTest, ReadOnlyFileIsLeftUntouched) {
+  WriteFile(kSettingsFileName, "\"3\",1\r\n");
+  fs::permissions(kSettingsFileName,
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const fs::perms before = fs::status(kSettingsFileName).permissions();
+  EXPECT_FALSE(store_.Replace("\"4\",0\r\n"));
+  EXPECT_EQ(FileBytes(kSettingsFileName), "\"3\",1\r\n");
+  EXPECT_EQ(fs::status(kSettingsFileName).permissions(), before);
+  EXPECT_EQ(Entries(), onlyStatDat_);
+  EXPECT_EQ(store_.Read().kind, StoredSettings::Kind::kRead);
+}
+
+TEST_F(FileSettingsStoreTest, DirectoryNamedLikeTheFileCountsAsMissingAndStays) {
+  fs::create_directory(kSettingsFileName);
+  EXPECT_EQ(store_.Read().kind, StoredSettings::Kind::kMissing);
+  EXPECT_FALSE(store_.Replace("\"3\",1\r\n"));
+  EXPECT_TRUE(fs::is_directory(kSettingsFileName));
+  EXPECT_TRUE(fs::is_empty(kSettingsFileName));
+  EXPECT_EQ(Entries(), onlyStatDat_);
+}
+
+// The name is resolved against the working directory of each call.
+TEST_F(FileSettingsStoreTest, FollowsTheWorkingDirectory) {
+  EXPECT_TRUE(store_.Replace("\"1\",1\r\n"));
+  fs::create_directory(dir_ / "other");
+  fs::current_path(dir_ / "other");
+  EXPECT_EQ(store_.Read().kind, StoredSettings::Kind::kMissing);
+  EXPECT_TRUE(store_.Replace("\"2\",0\r\n"));
+  EXPECT_EQ(FileBytes(dir_ / "other" / kSettingsFileName), "\"2\",0\r\n");
+  EXPECT_EQ(FileBytes(dir_ / kSettingsFileName), "\"1\",1\r\n");
+}
+
+}  // namespace
+}  // namespace rotavox::testing

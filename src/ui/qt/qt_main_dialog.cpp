@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 
 #include "common/context.h"
@@ -59,6 +60,34 @@ QIcon MakeIcon() {
   return icon;
 }
 
+// The largest font, at most 12 pixels, in which every caption fits its
+// control: the layout was made for a narrow 8-point dialog font, and the
+// desktop's default font is usually wider.
+QFont FittingFont(const QWidget& dialog) {
+  const struct {
+    const char* caption;
+    int widthUnits;
+    bool checkBox;
+  } captions[] = {{"Com Port:", 32, false}, {"Bearing:", 28, false}, {"GoTo:", 20, false},
+                  {"Voice:", 34, true},     {"EXIT", 40, false},     {"START", 40, false},
+                  {"GO", 25, false},        {"North Stop", 55, false}};
+  const int box = dialog.style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                  dialog.style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+  QFont font = dialog.font();
+  for (int pixels = 12; pixels > 8; --pixels) {
+    font.setPixelSize(pixels);
+    const QFontMetrics metrics(font);
+    bool fits = true;
+    for (const auto& c : captions) {
+      const int room = DialogUnitsToPixelsX(c.widthUnits) - (c.checkBox ? box : 0);
+      fits = fits && metrics.horizontalAdvance(QString::fromLatin1(c.caption)) <= room;
+    }
+    if (fits) return font;
+  }
+  font.setPixelSize(8);
+  return font;
+}
+
 }  // namespace
 
 int DialogUnitsToPixelsX(int units) { return MulDivRound(units, 6, 4); }
@@ -71,6 +100,7 @@ QtMainDialog::QtMainDialog()
   setFixedSize(DialogUnitsToPixelsX(kDialogWidthUnits), DialogUnitsToPixelsY(kDialogHeightUnits));
   setFocusPolicy(Qt::NoFocus);
   setWindowIcon(MakeIcon());
+  setFont(FittingFont(*this));
   const QColor face = palette().color(QPalette::Window);
   surface_ = std::make_unique<RasterSurface>(DialogUnitsToPixelsX(165), DialogUnitsToPixelsY(155),
                                              face.rgb());
@@ -99,7 +129,6 @@ void QtMainDialog::BuildControls() {
     e->setAccessibleName(QString::fromLatin1(name));
     e->setTextMargins(0, 0, 0, 0);
     place(e, id, x, y, w, h);
-    e->installEventFilter(this);
     connect(e, &QLineEdit::textEdited, this, [this, id] { Notify(id, kEnChange); });
     return e;
   };
@@ -124,7 +153,6 @@ void QtMainDialog::BuildControls() {
   voice->setLayoutDirection(Qt::RightToLeft);
   voice->setFocusPolicy(Qt::ClickFocus);
   voice->setAccessibleName(QStringLiteral("Voice"));
-  voice->installEventFilter(this);
   place(voice, kVoiceCheck, 20, 30, 34, 10);
   connect(voice, &QCheckBox::clicked, this, [this] { Notify(kVoiceCheck, kBnClicked); });
   QLabel* goToLabel = label(kGoToLabel, "Go&To:", 120, 220, 20, 10);

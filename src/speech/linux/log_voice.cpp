@@ -1,0 +1,50 @@
+// LogVoiceProvider (see linux_voices.h).
+#include <cstdio>
+#include <thread>
+
+#include "common/cp1252.h"
+#include "speech/linux/linux_voices.h"
+
+namespace rotavox {
+namespace {
+
+// One text per voice: the file is opened by CreateVoice and closed after
+// the text, so that a test can read every line while the program runs.
+class LogVoice : public Voice {
+ public:
+  LogVoice(std::FILE* file, std::chrono::milliseconds per_character)
+      : file_(file), perCharacter_(per_character) {}
+  ~LogVoice() override { Close(); }
+
+  VoiceResult Speak(std::string_view text) override {
+    if (!file_) return VoiceResult::kLost;
+    const std::string line = Cp1252ToUtf8(text) + '\n';
+    const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size();
+    if (!Close() || !written) return VoiceResult::kLost;
+    std::this_thread::sleep_for(perCharacter_ * static_cast<long>(text.size()));
+    return VoiceResult::kDone;
+  }
+
+  VoiceResult WaitUntilDone() override { return VoiceResult::kDone; }
+
+ private:
+  bool Close() {
+    if (!file_) return true;
+    const bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+  }
+
+  std::FILE* file_;
+  std::chrono::milliseconds perCharacter_;
+};
+
+}  // namespace
+
+std::unique_ptr<Voice> LogVoiceProvider::CreateVoice() {
+  std::FILE* file = std::fopen(path_.c_str(), "ae");
+  if (!file) return nullptr;
+  return std::make_unique<LogVoice>(file, perCharacter_);
+}
+
+}  // namespace rotavox

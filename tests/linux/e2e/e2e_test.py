@@ -1,0 +1,142 @@
+"""The real program in a real window, driven as an operator drives it: keys
+typed with xdotool, the C BOX played on a pseudo-terminal, speech read from
+the log voice, beeps counted on the X display."""
+
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from harness import BUILD, CBox, Display, Rotavox, wait_for  # noqa: E402
+
+
+class Session(unittest.TestCase):
+    def setUp(self):
+        self.display = Display().__enter__()
+        self.addCleanup(self.display.__exit__, None, None, None)
+        self.box = CBox()
+        self.addCleanup(self.box.close)
+
+    def start(self, stat_dat=None, args=()):
+        app = Rotavox(self.display, ["--map-port", f"COM7={self.box.path}", *args], stat_dat)
+        self.addCleanup(app.close)
+        return app
+
+    def test_the_road_of_one_go_by_keyboard(self):
+        app = self.start()
+        app.wait_said(["Rotavox Controller ", "Please set com port", "Set Com Port"])
+        app.wait_window()
+        app.type("7")
+        app.wait_said(["7"])
+
+        app.key("alt+s")  # START
+        self.assertEqual(self.box.frames(2), [b"\x02AM\r", b"\x02AL\r"])
+        app.wait_said(["Started"])
+        self.box.send("A,M,R", "A,L,10,0,1")
+        app.wait_said(["On Bearing 0 1 0 ", "", "Enter Bearing"])
+
+        app.type("90")
+        app.wait_said(["9 ", "9 0 "])
+        app.key("Return")
+        self.assertEqual(self.box.frames(1), [b"\x02AG90\r"])
+
+        bells = self.display.count_bells()
+        for bearing in (12, 30, 33, 60, 89):
+            self.box.send(f"A,?,{bearing:03},B")
+            time.sleep(0.1)
+        self.box.send("A,?,090,R")
+        app.wait_said(["On bearing 0 9 0 ", "", "Enter Bearing"])
+        wait_for(lambda: self.display.count_bells() - bells >= 3, 3, "three beeps")
+        time.sleep(0.3)
+        self.assertEqual(self.display.count_bells() - bells, 3)
+
+        app.key("alt+b")
+        app.wait_said(["On bearing 090"])
+        self.display.screenshot("rotavox-on-bearing-090.png")
+
+        app.key("alt+x")  # EXIT
+        app.wait_said(["Goodbye"])
+        self.assertEqual(app.wait_exit(), 0)
+        self.assertEqual(app.stat_dat(), b'"7",1\r\n')
+        self.assertEqual(self.box.frames(0), [])
+
+    def test_silent_box_raises_the_alarm_after_about_four_seconds(self):
+        app = self.start(stat_dat=b'"7",1\r\n')
+        app.wait_said(["Set Com Port"])
+        app.wait_window()
+        app.key("alt+s")
+        app.wait_said(["Started"])
+        started = time.monotonic()
+        app.wait_said(["No response from the C BOX"], timeout=10)
+        elapsed = time.monotonic() - started
+        self.assertGreater(elapsed, 3.5)
+        self.assertLess(elapsed, 6.0)
+        # START is enabled again: a second START sends the frames again.
+        self.box.frames(2)
+        app.key("alt+s")
+        self.assertEqual(self.box.frames(2), [b"\x02AM\r", b"\x02AL\r"])
+
+    def test_voice_off_shows_the_alarm_box_and_saves_speech_off(self):
+        app = self.start(stat_dat=b'"7",0\r\n')
+        app.wait_window()
+        app.key("alt+s")
+        box = wait_for(lambda: self._window("Com Port Error"), 10, "the alarm box")
+        self.assertTrue(box)
+        self.assertEqual(app.said(), [])
+        self.display.screenshot("rotavox-alarm-box.png")
+        self.display.xdotool("windowactivate", "--sync", box.split()[0])
+        self.display.xdotool("key", "Return")
+        wait_for(lambda: not self._window("Com Port Error"), 5, "the box to close")
+        app.wait_window()
+        app.key("alt+x")
+        self.assertEqual(app.wait_exit(), 0)
+        self.assertEqual(app.stat_dat(), b'"7",0\r\n')
+
+    def _window(self, name):
+        r = subprocess.run(["xdotool", "search", "--name", name], env=self.display.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return r.stdout.decode().strip()
+
+
+class Simulated(unittest.TestCase):
+    def test_simulated_box_turns_and_arrives(self):
+        with Display() as display:
+            app = Rotavox(display, ["--simulate"], stat_dat=b'"1",1\r\n')
+            try:
+                app.wait_window()
+                app.key("alt+s")
+                app.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
+                app.type("12")
+                app.key("Return")
+                app.wait_said(["On bearing 0 1 2 ", "", "Enter Bearing"], timeout=8)
+                app.key("alt+x")
+                self.assertEqual(app.wait_exit(), 0)
+            finally:
+                app.close()
+
+
+class CommandLine(unittest.TestCase):
+    def run_rotavox(self, *args):
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        return subprocess.run([os.path.join(BUILD, "rotavox"), *args], env=env, timeout=10,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def test_help_version_and_errors_need_no_display(self):
+        help_run = self.run_rotavox("--help")
+        self.assertEqual(help_run.returncode, 0)
+        self.assertIn(b"--simulate", help_run.stdout)
+        self.assertIn(b"Page Up", help_run.stdout)
+        version = self.run_rotavox("--version")
+        self.assertEqual(version.stdout, b"Rotavox Controller v1.03 for Prosistel C BOX\n")
+        bad = self.run_rotavox("--fast")
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn(b"unknown option --fast", bad.stderr)
+        bad_map = self.run_rotavox("--map-port", "COM7")
+        self.assertEqual(bad_map.returncode, 2)
+
+
+if __name__ == "__main__":
+    unittest.main()

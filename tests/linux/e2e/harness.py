@@ -1,0 +1,202 @@
+"""End-to-end harness: a virtual X display with a window manager, a
+pseudo-terminal that plays the C BOX, and the real rotavox program with its
+speech going to a log file. Standard library only."""
+
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import termios
+import time
+import tty
+
+BUILD = os.environ.get("ROTAVOX_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../../build"))
+BUILD = os.path.abspath(BUILD)
+ARTIFACTS = os.path.join(BUILD, "artifacts")
+STX, CR = b"\x02", b"\r"
+
+
+def wait_for(predicate, timeout, what):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.02)
+    raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+
+
+class Display:
+    """Xvfb on a free display number, with openbox and a bell watcher."""
+
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        while not number.endswith(b"\n"):
+            ready, _, _ = select.select([read_fd], [], [], 10)
+            if not ready:
+                raise AssertionError("Xvfb did not start")
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                raise AssertionError("Xvfb ended at start")
+            number += chunk
+        os.close(read_fd)
+        self.env = dict(os.environ, DISPLAY=":" + number.decode().strip(), QT_QPA_PLATFORM="xcb")
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.bells = subprocess.Popen([os.path.join(BUILD, "bell_watch")], env=self.env,
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        assert self.bells.stdout.readline().strip() == b"ready"
+        os.set_blocking(self.bells.stdout.fileno(), False)
+        self.bell_count = 0
+        time.sleep(0.3)  # let the window manager take the screen
+        return self
+
+    def count_bells(self):
+        while True:
+            try:
+                line = self.bells.stdout.readline()
+            except BlockingIOError:
+                break
+            if not line:
+                break
+            self.bell_count += line.strip() == b"bell"
+        return self.bell_count
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, check=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20).stdout.decode()
+
+    def screenshot(self, name):
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        path = os.path.join(ARTIFACTS, name)
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=20)
+        return path
+
+    def __exit__(self, *exc):
+        for p in (self.bells, self.wm, self.xvfb):
+            p.terminate()
+        for p in (self.bells, self.wm, self.xvfb):
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+
+
+class CBox:
+    """The far end of a pseudo-terminal, played by the test."""
+
+    def __init__(self):
+        self.master, self.slave = pty.openpty()
+        tty.setraw(self.slave)
+        self.path = os.ttyname(self.slave)
+        os.close(self.slave)  # the program opens it by its path
+        self.received = b""
+
+    def frames(self, count, timeout=5):
+        """Waits for `count` frames (STX ... CR) from the program."""
+        def enough():
+            self._read()
+            return self.received.count(CR) >= count
+        wait_for(enough, timeout, f"{count} frames (got {self.received!r})")
+        out = []
+        for _ in range(count):
+            frame, _, self.received = self.received.partition(CR)
+            out.append(frame + CR)
+        return out
+
+    def _read(self):
+        while True:
+            ready, _, _ = select.select([self.master], [], [], 0)
+            if not ready:
+                return
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:
+                return
+            if not chunk:
+                return
+            self.received += chunk
+
+    def send(self, *lines):
+        for line in lines:
+            os.write(self.master, STX + line.encode() + CR)
+
+    def close(self):
+        try:
+            os.close(self.master)
+        except OSError:
+            pass
+
+
+class Rotavox:
+    """The program, run in a fresh working directory with a log voice."""
+
+    def __init__(self, display, args=(), stat_dat=None, voice_ms=None):
+        self.dir = tempfile.mkdtemp(prefix="rotavox-e2e-")
+        self.log = os.path.join(self.dir, "speech.log")
+        if stat_dat is not None:
+            with open(os.path.join(self.dir, "STAT.DAT"), "wb") as f:
+                f.write(stat_dat)
+        voice = f"log:{self.log}" + (f":{voice_ms}" if voice_ms else "")
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen([os.path.join(BUILD, "rotavox"), "--voice", voice, *args],
+                                     cwd=self.dir, env=display.env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.display = display
+        self.window = None
+
+    def said(self):
+        try:
+            with open(self.log, "rb") as f:
+                data = f.read().decode("utf-8")
+        except FileNotFoundError:
+            return []
+        return data.split("\n")[:-1]
+
+    def wait_said(self, expected, timeout=10):
+        """Waits until the spoken lines end with `expected` (a list)."""
+        wait_for(lambda: self.said()[-len(expected):] == expected, timeout,
+                 f"speech {expected!r}, heard {self.said()!r}")
+
+    def wait_window(self, timeout=10):
+        out = wait_for(lambda: self._search(), timeout, "the window")
+        self.window = out.split()[0]
+        self.display.xdotool("windowactivate", "--sync", self.window)
+        return self.window
+
+    def _search(self):
+        r = subprocess.run(["xdotool", "search", "--name", "Rotavox Controller"], env=self.display.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return r.stdout.decode().strip()
+
+    def key(self, *keys):
+        self.display.xdotool("key", "--clearmodifiers", "--delay", "60", *keys)
+
+    def type(self, text):
+        self.display.xdotool("type", "--delay", "80", text)
+
+    def wait_exit(self, timeout=10):
+        return self.proc.wait(timeout)
+
+    def stat_dat(self):
+        with open(os.path.join(self.dir, "STAT.DAT"), "rb") as f:
+            return f.read()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)

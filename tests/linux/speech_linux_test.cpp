@@ -1,0 +1,323 @@
+// The Linux voices: the log stand-in, the --voice values, the deadline that
+// keeps a stuck engine from freezing the program, and the beep's fallback.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "speech/linux/linux_beep.h"
+#include "speech/linux/linux_voices.h"
+#include "speech/linux/worker_voice.h"
+
+namespace rotavox::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+milliseconds Since(Clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+std::string TempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() /
+          ("rotavox_speech_" + std::to_string(::getpid()) + "_" + name))
+      .string();
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Speaks as the core does: "none" when there is no voice.
+std::string SpeakOnce(VoiceProvider& provider, std::string_view text) {
+  auto voice = provider.CreateVoice();
+  if (!voice) return "none";
+  const VoiceResult spoke = voice->Speak(text);
+  const VoiceResult waited = spoke == VoiceResult::kLost ? spoke : voice->WaitUntilDone();
+  if (spoke == VoiceResult::kLost || waited == VoiceResult::kLost) return "lost";
+  if (spoke == VoiceResult::kCallFailed || waited == VoiceResult::kCallFailed) return "failed";
+  return "done";
+}
+
+TEST(LogVoiceTest, WritesEachTextAsOneUtf8Line) {
+  const std::string path = TempPath("lines.log");
+  std::filesystem::remove(path);
+  std::string error;
+  auto provider = MakeVoiceProvider("log:" + path, &error);
+  ASSERT_TRUE(provider) << error;
+  const struct {
+    std::string_view text;
+    std::string_view line;
+  } cases[] = {
+      {"On bearing 0 9 0 ", "On bearing 0 9 0 "},
+      {"Rotavox Controller   ", "Rotavox Controller   "},
+      {"", ""},
+      {"\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},             // é
+      {"\x80 5", "\xE2\x82\xAC 5"},                   // €
+      {"\x85\x99\xFF", "\xE2\x80\xA6\xE2\x84\xA2\xC3\xBF"},  // … ™ ÿ
+  };
+  std::string expected;
+  for (const auto& c : cases) {
+    EXPECT_EQ(SpeakOnce(*provider, c.text), "done");
+    expected += std::string(c.line) + "\n";
+    // Each line is in the file as soon as it has been spoken.
+    EXPECT_EQ(ReadAll(path), expected);
+  }
+  std::filesystem::remove(path);
+}
+
+TEST(LogVoiceTest, HoldsEachTextForItsCharacters) {
+  const std::string path = TempPath("hold.log");
+  LogVoiceProvider provider(path, milliseconds(30));
+  const struct {
+    std::string_view text;
+    milliseconds least, most;
+  } cases[] = {
+      {"", milliseconds(0), milliseconds(25)},
+      {"0 9 0 ", milliseconds(180), milliseconds(400)},
+      {"Enter Bearing", milliseconds(390), milliseconds(700)},
+  };
+  for (const auto& c : cases) {
+    const auto start = Clock::now();
+    EXPECT_EQ(SpeakOnce(provider, c.text), "done");
+    const milliseconds took = Since(start);
+    EXPECT_GE(took, c.least) << c.text;
+    EXPECT_LE(took, c.most) << c.text;
+  }
+  std::filesystem::remove(path);
+}
+
+TEST(LogVoiceTest, UnwritableFileIsNoVoice) {
+  const std::string dir = TempPath("dir");
+  std::filesystem::create_directories(dir);
+  for (const std::string& path : {dir, dir + "/missing/x.log", std::string("/proc/version")}) {
+    LogVoiceProvider provider(path, milliseconds(0));
+    EXPECT_EQ(provider.CreateVoice(), nullptr) << path;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(MakeVoiceProviderTest, ParsesVoiceValues) {
+  const struct {
+    std::string_view value;
+    bool ok;
+    std::string_view path;  // for log voices
+    long ms;
+  } cases[] = {
+      {"speechd", true, "", 0},
+      {"espeak", true, "", 0},
+      {"log:/tmp/said.txt", true, "/tmp/said.txt", 0},
+      {"log:/tmp/said.txt:250", true, "/tmp/said.txt", 250},
+      {"log:/tmp/said.txt:0", true, "/tmp/said.txt", 0},
+      {"log:said:x.txt", true, "said:x.txt", 0},
+      {"log:a:b:7", true, "a:b", 7},
+      {"log:said", true, "said", 0},
+      {"log:", false, "", 0},
+      {"log::40", false, "", 0},
+      {"log:/tmp/said.txt:", false, "", 0},
+      {"log:/tmp/said.txt:99999999999999999999", false, "", 0},
+      {"log:/tmp/said.txt:60001", false, "", 0},
+      {"festival", false, "", 0},
+      {"Speechd", false, "", 0},
+      {" speechd", false, "", 0},
+      {"log", false, "", 0},
+  };
+  for (const auto& c : cases) {
+    std::string error = "stale";
+    auto provider = MakeVoiceProvider(c.value, &error);
+    EXPECT_EQ(provider != nullptr, c.ok) << c.value;
+    EXPECT_EQ(error.empty(), c.ok) << c.value << ": " << error;
+    if (auto* log = dynamic_cast<LogVoiceProvider*>(provider.get())) {
+      EXPECT_EQ(log->path(), c.path) << c.value;
+      EXPECT_EQ(log->perCharacter(), milliseconds(c.ms)) << c.value;
+    } else if (!c.path.empty()) {
+      ADD_FAILURE() << c.value << " is not a log voice";
+    }
+  }
+}
+
+// What a fake engine did, shared with the test since the engine lives and
+// dies on the worker thread.
+struct EngineRecord {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool released = false;  // lets a stuck Say return
+  bool destroyed = false;
+  int opens = 0;
+  std::vector<std::string> said;
+  std::set<std::thread::id> threads;
+
+  void Note() { threads.insert(std::this_thread::get_id()); }
+  void Release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  bool WaitDestroyed() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(5), [&] { return destroyed; });
+  }
+};
+
+enum class Behaviour { kSpeaks, kCannotOpen, kLosesVoice, kFailsCall, kStuck };
+
+class FakeEngine : public SpeechEngine {
+ public:
+  FakeEngine(std::shared_ptr<EngineRecord> record, Behaviour behaviour)
+      : record_(std::move(record)), behaviour_(behaviour) {}
+  ~FakeEngine() override {
+    std::lock_guard lock(record_->mutex);
+    record_->Note();
+    record_->destroyed = true;
+    record_->changed.notify_all();
+  }
+  bool Open() override {
+    std::lock_guard lock(record_->mutex);
+    record_->Note();
+    ++record_->opens;
+    return behaviour_ != Behaviour::kCannotOpen;
+  }
+  VoiceResult Say(const std::string& utf8, milliseconds) override {
+    std::unique_lock lock(record_->mutex);
+    record_->Note();
+    record_->said.push_back(utf8);
+    switch (behaviour_) {
+      case Behaviour::kLosesVoice: return VoiceResult::kLost;
+      case Behaviour::kFailsCall: return VoiceResult::kCallFailed;
+      case Behaviour::kStuck: record_->changed.wait(lock, [&] { return record_->released; }); break;
+      default: break;
+    }
+    return VoiceResult::kDone;
+  }
+
+ private:
+  std::shared_ptr<EngineRecord> record_;
+  Behaviour behaviour_;
+};
+
+constexpr VoiceDeadline kShortDeadline{milliseconds(150), milliseconds(20)};
+
+TEST(WorkerVoiceTest, ReportsWhatTheEngineDid) {
+  const struct {
+    Behaviour behaviour;
+    std::string_view result;
+  } cases[] = {
+      {Behaviour::kSpeaks, "done"},
+      {Behaviour::kCannotOpen, "lost"},
+      {Behaviour::kLosesVoice, "lost"},
+      {Behaviour::kFailsCall, "failed"},
+      {Behaviour::kStuck, "lost"},
+  };
+  for (const auto& c : cases) {
+    auto record = std::make_shared<EngineRecord>();
+    {
+      WorkerVoiceProvider provider(std::make_unique<FakeEngine>(record, c.behaviour), kShortDeadline);
+      const auto start = Clock::now();
+      EXPECT_EQ(SpeakOnce(provider, "\xE9\x80 "), c.result);
+      EXPECT_LT(Since(start), milliseconds(150 + 3 * 20 + 200));
+      // The engine gets UTF-8, on a thread of its own.
+      std::lock_guard lock(record->mutex);
+      if (c.behaviour != Behaviour::kCannotOpen) {
+        EXPECT_EQ(record->said, std::vector<std::string>{"\xC3\xA9\xE2\x82\xAC "});
+      }
+      EXPECT_EQ(record->threads.count(std::this_thread::get_id()), 0u);
+    }
+    record->Release();
+    EXPECT_TRUE(record->WaitDestroyed());
+    EXPECT_EQ(record->threads.size(), 1u);  // open, say and destruction on one thread
+  }
+}
+
+TEST(WorkerVoiceTest, StuckEngineCostsOneDeadlineOnly) {
+  auto record = std::make_shared<EngineRecord>();
+  auto provider = std::make_unique<WorkerVoiceProvider>(std::make_unique<FakeEngine>(record, Behaviour::kStuck),
+                                                        kShortDeadline);
+  auto start = Clock::now();
+  EXPECT_EQ(SpeakOnce(*provider, "Goodbye"), "lost");
+  EXPECT_GE(Since(start), milliseconds(150 + 7 * 20 - 5));
+  EXPECT_LT(Since(start), milliseconds(150 + 7 * 20 + 200));
+
+  // While the worker is stuck: no voice, at once, and destruction does not wait.
+  start = Clock::now();
+  EXPECT_EQ(provider->CreateVoice(), nullptr);
+  EXPECT_FALSE(provider->Check(milliseconds(100)));
+  EXPECT_LT(Since(start), milliseconds(50));
+  start = Clock::now();
+  provider.reset();
+  EXPECT_LT(Since(start), milliseconds(50));
+  record->Release();
+  EXPECT_TRUE(record->WaitDestroyed());
+}
+
+TEST(WorkerVoiceTest, WorkerIsUsableAgainOnceTheStuckTextEnds) {
+  auto record = std::make_shared<EngineRecord>();
+  WorkerVoiceProvider provider(std::make_unique<FakeEngine>(record, Behaviour::kStuck), kShortDeadline);
+  EXPECT_EQ(SpeakOnce(provider, "1 8 0 "), "lost");
+  EXPECT_EQ(provider.CreateVoice(), nullptr);
+  record->Release();
+  std::unique_ptr<Voice> voice;
+  for (int i = 0; i < 100 && !voice; ++i) {
+    voice = provider.CreateVoice();
+    if (!voice) std::this_thread::sleep_for(milliseconds(5));
+  }
+  ASSERT_TRUE(voice);
+  EXPECT_EQ(voice->Speak("Started"), VoiceResult::kDone);
+  EXPECT_EQ(record->opens, 2);
+}
+
+TEST(WorkerVoiceTest, EmptyTextNeedsNoEngine) {
+  for (Behaviour behaviour : {Behaviour::kStuck, Behaviour::kCannotOpen}) {
+    auto record = std::make_shared<EngineRecord>();
+    {
+      WorkerVoiceProvider provider(std::make_unique<FakeEngine>(record, behaviour), kShortDeadline);
+      const auto start = Clock::now();
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(SpeakOnce(provider, ""), "done");
+      EXPECT_LT(Since(start), milliseconds(20));
+      // A real text after them still gets its chance.
+      EXPECT_EQ(SpeakOnce(provider, "x"), "lost");
+    }
+    record->Release();
+    EXPECT_TRUE(record->WaitDestroyed());
+    EXPECT_EQ(record->opens, 1);
+  }
+}
+
+TEST(WorkerVoiceTest, EachTextTriesToOpenAfresh) {
+  auto record = std::make_shared<EngineRecord>();
+  WorkerVoiceProvider provider(std::make_unique<FakeEngine>(record, Behaviour::kCannotOpen), kShortDeadline);
+  EXPECT_EQ(SpeakOnce(provider, "Voice On."), "lost");
+  EXPECT_EQ(SpeakOnce(provider, "Voice On."), "lost");
+  EXPECT_EQ(record->opens, 2);
+  EXPECT_FALSE(provider.Check(milliseconds(100)));
+}
+
+TEST(LinuxBeepTest, FallsBackQuicklyWhenNoSoundCanPlay) {
+  // No such libcanberra driver: the event sound cannot play.
+  ::setenv("CANBERRA_DRIVER", "rotavox-none", 1);
+  int fallbacks = 0;
+  {
+    LinuxBeep beep([&] { ++fallbacks; });
+    for (int i = 0; i < 3; ++i) {
+      const auto start = Clock::now();
+      beep.Beep();
+      EXPECT_LT(Since(start), LinuxBeep::kStartLimit + milliseconds(50));
+    }
+  }
+  ::unsetenv("CANBERRA_DRIVER");
+  EXPECT_EQ(fallbacks, 3);
+}
+
+}  // namespace
+}  // namespace rotavox::testing

@@ -9,7 +9,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
@@ -35,29 +34,6 @@ std::string ToBytes(const QString& text) { return Utf8ToCp1252(text.toStdString(
 int MulDivRound(int value, int numerator, int denominator) {
   const long long product = static_cast<long long>(value) * numerator;
   return static_cast<int>((product + denominator / 2) / denominator);
-}
-
-// The program's icon: a yellow-rimmed black dial with an amber needle, drawn
-// with colours of the classic 16-colour palette.
-QIcon MakeIcon() {
-  QIcon icon;
-  for (const int size : {32, 16}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    const double s = size / 32.0;
-    painter.setPen(QPen(QColor(255, 255, 0), 3 * s));
-    painter.setBrush(Qt::black);
-    painter.drawEllipse(QRectF(2 * s, 2 * s, 28 * s, 28 * s));
-    painter.setPen(QPen(QColor(128, 128, 0), 2 * s));
-    painter.drawLine(QPointF(16 * s, 16 * s), QPointF(24 * s, 8 * s));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(255, 255, 255));
-    painter.drawRect(QRectF(15 * s, 4 * s, 2 * s, 2 * s));
-    painter.end();
-    icon.addPixmap(pixmap);
-  }
-  return icon;
 }
 
 // The largest font, at most 12 pixels, in which every caption fits its
@@ -99,7 +75,7 @@ QtMainDialog::QtMainDialog()
                            Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint) {
   setFixedSize(DialogUnitsToPixelsX(kDialogWidthUnits), DialogUnitsToPixelsY(kDialogHeightUnits));
   setFocusPolicy(Qt::NoFocus);
-  setWindowIcon(MakeIcon());
+  setWindowIcon(QIcon(QStringLiteral(":/rotavox.ico")));  // 32 x 32 and 16 x 16
   setFont(FittingFont(*this));
   const QColor face = palette().color(QPalette::Window);
   surface_ = std::make_unique<RasterSurface>(DialogUnitsToPixelsX(165), DialogUnitsToPixelsY(155),

@@ -94,6 +94,34 @@ class Session(unittest.TestCase):
         self.assertEqual(app.wait_exit(), 0)
         self.assertEqual(app.stat_dat(), b'"7",0\r\n')
 
+    def test_page_up_held_steps_clockwise_and_letting_go_speaks(self):
+        app = self.start(stat_dat=b'"7",1\r\n')
+        app.wait_window()
+        app.key("alt+s")
+        self.box.frames(2)
+        self.box.send("A,L,100,0,0")
+        app.wait_said(["On Bearing 1 0 0 ", "", "Enter Bearing"])
+        self.display.xdotool("keydown", "Page_Up")
+        time.sleep(0.5)
+        self.display.xdotool("keyup", "Page_Up")
+        app.wait_said(["On Bearing 1 0 0 "])
+        frames = self.box.frames(2)
+        self.assertEqual(set(frames), {b"\x02AG102\r"})
+
+    def test_exit_while_the_alarm_box_is_open_ends_once_it_is_closed(self):
+        app = self.start(stat_dat=b'"7",0\r\n')
+        app.wait_window()
+        app.key("alt+s")
+        box = wait_for(lambda: self._window("Com Port Error"), 10, "the alarm box").split()[0]
+        self.display.xdotool("windowactivate", "--sync", app.window)
+        app.key("alt+x")
+        time.sleep(0.5)
+        self.assertIsNone(app.proc.poll())  # the box's loop is still running
+        self.display.xdotool("windowactivate", "--sync", box)
+        self.display.xdotool("key", "Return")
+        self.assertEqual(app.wait_exit(), 0)
+        self.assertEqual(app.stat_dat(), b'"7",0\r\n')
+
     def _window(self, name):
         r = subprocess.run(["xdotool", "search", "--name", name], env=self.display.env,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)

@@ -71,6 +71,12 @@ class QtMainDialog final : public QWidget, public Dialog, public Shell, public S
 
   bool Ended() const { return ended_; }
 
+  // Replaces the handler that CreateMainDialog installs, so that a test can
+  // record what the window reports without a whole program behind it.
+  void SetHandlerForTesting(std::function<void(unsigned, std::uintptr_t, std::intptr_t)> handler) {
+    handler_ = std::move(handler);
+  }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;

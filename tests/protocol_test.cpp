@@ -116,7 +116,7 @@ TEST(AppendReceived, WholeTextDropsItsOldestCompleteLines) {
   EXPECT_EQ(rx, all.substr(all.find(NumberedLine(638))));  // line 637 held the cut
 
   std::string full;  // exactly kMaxRxText bytes of 8-byte lines
-  for (int n = 0; n < 8192; ++n) full += NumberedLine(n).insert(1, "0");
+  for (int n = 0; n < 8192; ++n) full += "L0" + NumberedLine(n).substr(1);
   rx.clear();
   AppendReceived(rx, "abc\r" + full);  // the excess ends with a line
   EXPECT_EQ(rx, full);

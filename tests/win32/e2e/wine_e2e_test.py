@@ -18,7 +18,7 @@ from harness import ARTIFACTS, Display, wait_for  # noqa: E402
 LINUX_BUILD = os.path.abspath(os.environ["ROTAVOX_BUILD_DIR"])
 WINDOWS_BUILD = os.path.abspath(os.environ["ROTAVOX_WINDOWS_BUILD_DIR"])
 EXE = os.path.join(WINDOWS_BUILD, "rotavox.exe")
-FAKE_SAPI = os.path.join(WINDOWS_BUILD, "tests/win32/fake_sapi/fake_sapi.dll")
+FAKE_SAPI = os.path.join(WINDOWS_BUILD, "tests/win32/fake_sapi.dll")
 
 
 def windows_path(path):
@@ -43,11 +43,18 @@ class Wine:
         self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL, start_new_session=True)
-        self.run(["wine", "regsvr32", "/s", FAKE_SAPI])
+        self.register_voice()
+
+    def register_voice(self):
+        """Our recording voice becomes SAPI.SpVoice in this prefix."""
+        self.run(["wine", "regsvr32", "/s", windows_path(FAKE_SAPI)])
 
     def run(self, args, timeout=60, check=True):
+        # No pipes: Wine's background processes inherit them and would keep
+        # them open long after the command itself has ended.
         return subprocess.run(args, env=self.env, timeout=timeout, check=check,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
 
     def map_com(self, number, device):
         link = os.path.join(self.prefix, "dosdevices", f"com{number}")
@@ -175,7 +182,7 @@ class WindowsEdition(unittest.TestCase):
         self.wine.run(["wine", "reg", "delete", "HKCR\\SAPI.SpVoice", "/f"], check=False)
         self.wine.run(["wine", "reg", "delete", "HKLM\\Software\\Classes\\SAPI.SpVoice", "/f"],
                       check=False)
-        self.addCleanup(lambda: self.wine.run(["wine", "regsvr32", "/s", FAKE_SAPI]))
+        self.addCleanup(self.wine.register_voice)
         app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n')
         self.addCleanup(app.close)
         box = app.wait_window("Windows Voice")

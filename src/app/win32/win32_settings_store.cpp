@@ -1,0 +1,143 @@
+// STAT.DAT through the Win32 file calls (see win32_settings_store.h).
+#include "app/win32/win32_settings_store.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace rotavox {
+namespace {
+
+constexpr DWORD kNotCounted =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+// Largest single ReadFile or WriteFile.
+constexpr DWORD kChunk = 1 << 20;
+
+// Keeps the system from showing an error box (a removed disk, a network
+// drive gone) while file calls run.
+class QuietErrors {
+ public:
+  QuietErrors() : previous_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
+  ~QuietErrors() { SetErrorMode(previous_); }
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+
+ private:
+  UINT previous_;
+};
+
+// Closes a file handle when it goes out of scope.
+class File {
+ public:
+  explicit File(HANDLE handle) : handle_(handle) {}
+  ~File() {
+    if (IsOpen()) CloseHandle(handle_);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  // Closes now; false when the close reports a failure.
+  bool Close() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+bool WriteAll(HANDLE handle, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD part = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kChunk));
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes.data(), part, &written, nullptr) || written == 0) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+// Creates a new, empty file beside STAT.DAT under a name no other file
+// has; its name in *name. An invalid handle when the directory refuses new
+// files.
+HANDLE CreateFreshSibling(std::string* name) {
+  const unsigned long long stamp = GetTickCount64();
+  for (unsigned attempt = 0; attempt < 16; ++attempt) {
+    char candidate[64];
+    std::snprintf(candidate, sizeof candidate, "%s.%08lx%04llx%02x.new", kSettingsFileName,
+                  static_cast<unsigned long>(GetCurrentProcessId()), stamp & 0xffff, attempt);
+    const HANDLE handle = CreateFileA(candidate, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      *name = candidate;
+      return handle;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// Whether an existing STAT.DAT may be replaced: a plain file without the
+// read-only attribute that we could open for writing (so not held open by
+// another program either).
+bool MayReplace(DWORD attributes) {
+  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) return false;
+  File probe(CreateFileA(kSettingsFileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  return probe.IsOpen();
+}
+
+}  // namespace
+
+StoredSettings Win32SettingsStore::Read() {
+  QuietErrors quiet;
+  StoredSettings stored;
+  WIN32_FIND_DATAA entry{};
+  const HANDLE search = FindFirstFileA(kSettingsFileName, &entry);
+  if (search == INVALID_HANDLE_VALUE) return stored;  // kMissing
+  FindClose(search);
+  if ((entry.dwFileAttributes & kNotCounted) != 0) return stored;
+
+  stored.kind = StoredSettings::Kind::kUnreadable;
+  File file(CreateFileA(kSettingsFileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsOpen()) return stored;
+  std::string bytes;
+  std::string buffer(64 * 1024, '\0');
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+      return stored;
+    }
+    if (read == 0) break;
+    bytes.append(buffer.data(), read);
+  }
+  stored.kind = StoredSettings::Kind::kRead;
+  stored.bytes = std::move(bytes);
+  return stored;
+}
+
+bool Win32SettingsStore::Replace(std::string_view bytes) {
+  QuietErrors quiet;
+  const DWORD attributes = GetFileAttributesA(kSettingsFileName);
+  if (attributes != INVALID_FILE_ATTRIBUTES && !MayReplace(attributes)) return false;
+
+  std::string freshName;
+  File fresh(CreateFreshSibling(&freshName));
+  if (!fresh.IsOpen()) return false;
+  bool written = WriteAll(fresh.get(), bytes) && FlushFileBuffers(fresh.get()) != 0;
+  written = fresh.Close() && written;
+  if (written) {
+    written = MoveFileExA(freshName.c_str(), kSettingsFileName,
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  if (!written) DeleteFileA(freshName.c_str());
+  return written;
+}
+
+}  // namespace rotavox

@@ -1,0 +1,26 @@
+// STAT.DAT through the Win32 file calls, for the Windows edition.
+//
+// The same contract as FileSettingsStore (app/settings_store.h), which the
+// Linux edition uses, with Windows' own notion of the file: an entry that
+// is hidden, a system file or a directory counts as missing, and a file
+// with the read-only attribute is never replaced. The new record goes to a
+// fresh file beside STAT.DAT, is flushed to the disk, and is then moved
+// over STAT.DAT in one step (MoveFileExA with write-through), so a crash at
+// any moment leaves either the old record or the new one. No call shows a
+// system error box.
+#pragma once
+
+#include <string_view>
+
+#include "app/settings_store.h"
+
+namespace rotavox {
+
+class Win32SettingsStore final : public SettingsStore {
+ public:
+  Win32SettingsStore() = default;
+  StoredSettings Read() override;
+  bool Replace(std::string_view bytes) override;
+};
+
+}  // namespace rotavox

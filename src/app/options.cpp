@@ -45,6 +45,22 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return parsed;
       }
       o.voice = value;
+    } else if (name == "--rotctld") {
+      if (!takeValue()) return parsed;
+      // [ADDRESS:]PORT; the address defaults to loopback, since the
+      // protocol has no authentication.
+      const std::size_t colon = value.rfind(':');
+      std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
+      if (colon != std::string::npos) o.rotctldAddress = value.substr(0, colon);
+      int number = 0;
+      bool digits = !port.empty() && port.size() <= 5;
+      for (const char c : port) digits = digits && c >= '0' && c <= '9';
+      if (digits) number = std::stoi(port);
+      if (!digits || number < 1 || number > 65535 || o.rotctldAddress.empty()) {
+        parsed.error = "--rotctld needs [ADDRESS:]PORT, e.g. 4533 or 127.0.0.1:4533";
+        return parsed;
+      }
+      o.rotctldPort = number;
     } else if (name == "--map-port") {
       if (!takeValue()) return parsed;
       o.portMaps.push_back(value);
@@ -93,6 +109,12 @@ Options:
                          text MS milliseconds per character); by default
                          speech-dispatcher, else espeak-ng
   --map-port COMn=DEVICE the COM name COMn opens DEVICE (repeatable)
+  --rotctld [ADDRESS:]PORT
+                         serve station programs (Gpredict, CQRLOG, ...) with
+                         the rotctld network protocol on PORT (usually 4533);
+                         ADDRESS defaults to 127.0.0.1. The protocol has no
+                         authentication: give another address only on a
+                         network you trust
   --help                 show this text and exit
   --version              show the version and exit
 )";

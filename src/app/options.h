@@ -14,6 +14,9 @@ struct Options {
   bool simulate = false;              // a simulated C BOX behind every COM name
   std::string voice;                  // empty: the platform voice, chosen automatically
   std::vector<std::string> portMaps;  // "COMn=DEVICE", in the order given
+  // A server for station programs (rotctld protocol); port 0: none.
+  std::string rotctldAddress = "127.0.0.1";
+  int rotctldPort = 0;
 };
 
 struct ParsedOptions {

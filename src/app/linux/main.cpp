@@ -16,6 +16,7 @@
 #include "app/settings_store.h"
 #include "link/posix/com_names.h"
 #include "link/posix/posix_serial_port.h"
+#include "link/posix/rotctld_server.h"
 #include "posix/pty_cbox.h"
 #include "speech/linux/linux_beep.h"
 #include "speech/linux/linux_voices.h"
@@ -125,6 +126,18 @@ int main(int argc, char** argv) {
   QtDesktop desktop([&beep] { beep.Beep(); });
   QtMainDialog dialog;
   FileSettingsStore settings;
+  // Declared after the dialog: the server, whose thread posts turns to the
+  // dialog, goes first.
+  std::unique_ptr<RotctldServer> server;
+  if (options.rotctldPort != 0) {
+    server = std::make_unique<RotctldServer>([&dialog](std::int32_t azimuth) {
+      QMetaObject::invokeMethod(&dialog, [&dialog, azimuth] { dialog.TurnTo(azimuth); },
+                                Qt::QueuedConnection);
+    });
+    std::string error;
+    if (!server->Start(options.rotctldAddress, options.rotctldPort, &error)) return Fail(error, 1);
+    dialog.SetSnapshotSink([&server](const LinkSnapshot& snapshot) { server->Publish(snapshot); });
+  }
   Platform platform{dialog, dialog, desktop, *port, *voices, dialog.Compass(), dialog, settings};
   return RunProgram(platform);
 }

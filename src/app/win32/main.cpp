@@ -2,18 +2,85 @@
 // dialog and GDI compass, COM port, SAPI voice, message box and system
 // beep, STAT.DAT in the working directory) and runs the program.
 //
-// Unlike the Linux edition it takes no options: the command line is
-// ignored, the ports are the system's COM devices and the voice is the one
-// registered as SAPI.SpVoice. COM is initialised for the thread by the
-// dialog's session, around the whole run.
+// The only option is --rotctld [ADDRESS:]PORT (with --help and --version,
+// whose text comes in a message box): the ports are the system's COM
+// devices and the voice is the one registered as SAPI.SpVoice. COM is
+// initialised for the thread by the dialog's session, around the whole run.
+#include "app/options.h"
 #include "app/program.h"
 #include "app/win32/win32_settings_store.h"
+#include "link/win32/rotctld_server.h"
 #include "link/win32/win32_serial_port.h"
 #include "speech/win32/sapi_voice.h"
 #include "ui/win32/win32_desktop.h"
 #include "ui/win32/win32_main_dialog.h"
 
 #include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kProgramName = "rotavox.exe";
+constexpr const char* kCaption = "Rotavox Controller";
+
+// The arguments after the program's name, as UTF-8.
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 1; i < count; ++i) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), size, nullptr, nullptr);
+    arg.resize(arg.size() - 1);  // the terminating zero
+    args.push_back(std::move(arg));
+  }
+  LocalFree(wide);
+  return args;
+}
+
+void Show(const std::string& text, UINT icon) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(size > 0 ? static_cast<std::size_t>(size) : 1, L'\0');
+  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), size);
+  std::wstring caption(kCaption, kCaption + std::char_traits<char>::length(kCaption));
+  MessageBoxW(nullptr, wide.c_str(), caption.c_str(), MB_OK | icon | MB_SETFOREGROUND);
+}
+
+// The shared help with what differs on Windows: the COM names are the
+// system's own, and only one option is taken.
+std::string WindowsHelpText() {
+  std::string text = rotavox::HelpText(kProgramName);
+  if (const std::size_t names = text.find("COM names:"); names != std::string::npos) {
+    text.resize(names);
+  }
+  text += R"(COM names:
+  type the number of the port: 3 opens COM3, 12 opens COM12
+
+Options:
+  --rotctld [ADDRESS:]PORT
+                         serve station programs (Gpredict, CQRLOG, ...) with
+                         the rotctld network protocol on PORT (usually 4533);
+                         ADDRESS defaults to 127.0.0.1. The protocol has no
+                         authentication: give another address only on a
+                         network you trust
+  --help                 show this text and exit
+  --version              show the version and exit
+)";
+  return text;
+}
+
+int Refuse(const std::string& reason) {
+  Show(reason + "\n\nSee " + kProgramName + " --help.", MB_ICONERROR);
+  return 2;
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
@@ -21,11 +88,44 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   // system error box: the program notices failures in its own way.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
+  const rotavox::ParsedOptions parsed = rotavox::ParseOptions(Arguments());
+  const rotavox::Options& options = parsed.options;
+  if (!parsed.error.empty()) return Refuse(parsed.error);
+  if (options.simulate) return Refuse("--simulate is not available on Windows");
+  if (!options.voice.empty()) {
+    return Refuse("--voice is not available on Windows: the voice is the system's SAPI voice");
+  }
+  if (!options.portMaps.empty()) {
+    return Refuse("--map-port is not available on Windows: COM names are the system's own");
+  }
+  if (options.help) {
+    Show(WindowsHelpText(), MB_ICONINFORMATION);
+    return 0;
+  }
+  if (options.version) {
+    Show(rotavox::VersionText(), MB_ICONINFORMATION);
+    return 0;
+  }
+
   rotavox::Win32MainDialog dialog;
   rotavox::Win32Desktop desktop;
   rotavox::Win32SerialPort port;
   rotavox::SapiVoiceProvider voices;
   rotavox::Win32SettingsStore settings;
+  // Declared after the dialog: the server, whose thread posts turns to the
+  // dialog, goes first.
+  std::unique_ptr<rotavox::RotctldServer> server;
+  if (options.rotctldPort != 0) {
+    server = std::make_unique<rotavox::RotctldServer>(
+        [&dialog](std::int32_t azimuth) { dialog.PostTurn(azimuth); });
+    std::string error;
+    if (!server->Start(options.rotctldAddress, options.rotctldPort, &error)) {
+      Show(error, MB_ICONERROR);
+      return 1;
+    }
+    dialog.SetSnapshotSink(
+        [&server](const rotavox::LinkSnapshot& snapshot) { server->Publish(snapshot); });
+  }
   rotavox::Platform platform{dialog, dialog,           desktop, port, voices,
                              dialog.Compass(), dialog, settings};
   rotavox::RunProgram(platform);

@@ -171,6 +171,17 @@ bool QtMainDialog::OwnsWidget(const QObject* object) const {
 
 void QtMainDialog::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   if (handler_ && !ended_) handler_(message, wParam, lParam);
+  PublishSnapshot();
+}
+
+void QtMainDialog::PublishSnapshot() {
+  if (sink_ && context_) sink_(TakeSnapshot(context_->state));
+}
+
+void QtMainDialog::TurnTo(std::int32_t azimuth) {
+  if (ended_ || !context_) return;
+  RemoteGoTo(*context_, azimuth);
+  PublishSnapshot();
 }
 
 void QtMainDialog::Notify(int id, unsigned code) { Deliver(kWmCommand, MakeCommand(id, code), 0); }
@@ -192,7 +203,10 @@ void QtMainDialog::SetText(int id, std::string_view text) {
   const QString value = FromBytes(text);
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
     e->setText(value);  // textEdited is not emitted for this
-    if (id == kBearingBox) compassView_->SetBearingText(value);
+    if (id == kBearingBox) {
+      compassView_->SetBearingText(value);
+      PublishSnapshot();  // before any announcement that follows
+    }
     Notify(id, kEnChange);  // also when the text was already the same
   } else if (auto* l = qobject_cast<QLabel*>(w)) {
     l->setText(value);
@@ -290,6 +304,7 @@ void QtMainDialog::CreateMainDialog(Context& context) {
   setWindowTitle(FromBytes(s.TitleText + kCaptionTail));
   static_cast<QLineEdit*>(Control(kPortBox))->setText(FromBytes(s.PortText));
   static_cast<QCheckBox*>(Control(kVoiceCheck))->setChecked(s.VoiceOn != 0);
+  context_ = &context;
   handler_ = [&context](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
     HandleDialogMessage(context, message, wParam, lParam);
   };

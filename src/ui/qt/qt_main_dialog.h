@@ -23,6 +23,7 @@
 
 #include "app/program.h"
 #include "display/raster.h"
+#include "link/rotctld.h"
 #include "link/step_inputs.h"
 #include "ui/dialog.h"
 
@@ -71,6 +72,12 @@ class QtMainDialog final : public QWidget, public Dialog, public Shell, public S
 
   bool Ended() const { return ended_; }
 
+  // Receives what remote clients may know, on this thread, after every
+  // message and whenever the bearing changes.
+  void SetSnapshotSink(std::function<void(const LinkSnapshot&)> sink) { sink_ = std::move(sink); }
+  // A turn asked for by a remote client; call on this thread.
+  void TurnTo(std::int32_t azimuth);
+
   // Replaces the handler that CreateMainDialog installs, so that a test can
   // record what the window reports without a whole program behind it.
   void SetHandlerForTesting(std::function<void(unsigned, std::uintptr_t, std::intptr_t)> handler) {
@@ -91,7 +98,11 @@ class QtMainDialog final : public QWidget, public Dialog, public Shell, public S
   bool OwnsWidget(const QObject* object) const;
   bool HandleKey(QObject* watched, QKeyEvent* key, bool pressed);
 
+  void PublishSnapshot();
+
   std::function<void(unsigned, std::uintptr_t, std::intptr_t)> handler_;
+  std::function<void(const LinkSnapshot&)> sink_;
+  Context* context_ = nullptr;
   std::map<int, QWidget*> controls_;
   std::map<unsigned, QTimer*> timers_;
   std::unique_ptr<RasterSurface> surface_;

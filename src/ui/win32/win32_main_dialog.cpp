@@ -84,6 +84,9 @@ std::vector<WORD> DialogTemplate() {
 // dialog's keyboard handling, it never acts as the mnemonic of "&Bearing:".
 constexpr WORD kBearingKey = 'B';
 
+// A turn from a station program; the azimuth in wParam.
+constexpr UINT kTurnMessage = WM_APP + 1;
+
 }  // namespace
 
 Win32MainDialog::~Win32MainDialog() {
@@ -117,6 +120,9 @@ void Win32MainDialog::SetText(int id, std::string_view text) {
   // An edit control reports EN_CHANGE before this returns, also when the
   // text stays the same.
   const std::string value(text);
+  // The bearing is in the state already: remote clients hear of it before
+  // any announcement that follows.
+  if (id == kBearingBox) PublishSnapshot();
   SetWindowTextA(control, value.c_str());
 }
 
@@ -160,6 +166,9 @@ void Win32MainDialog::End() {
   // its controls and the poll timer with it, and the message loop sees that.
   SendMessageA(window_, WM_CLOSE, 0, 0);
   ended_ = true;
+  // The port is about to close: remote clients see the link down rather
+  // than have turns accepted that no window will run.
+  if (sink_) sink_(LinkSnapshot{});
   if (accelerators_) {
     DestroyAcceleratorTable(accelerators_);
     accelerators_ = nullptr;
@@ -276,6 +285,7 @@ INT_PTR CALLBACK Win32MainDialog::DialogProc(HWND window, UINT message, WPARAM w
     self = reinterpret_cast<Win32MainDialog*>(lParam);
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
     self->window_ = window;
+    self->turnTarget_.store(window);
     return FALSE;  // no focus: there are no controls yet
   }
   return self->OnMessage(message, wParam, lParam);
@@ -286,6 +296,9 @@ std::intptr_t Win32MainDialog::OnMessage(unsigned message, std::uintptr_t wParam
   switch (message) {
     case WM_INITDIALOG:
       return FALSE;
+    case kTurnMessage:
+      TurnTo(static_cast<std::int32_t>(wParam));
+      return TRUE;
     case WM_CLOSE:
       if (!closing_) {
         // A close request from outside (the task bar, another program)
@@ -328,10 +341,32 @@ std::intptr_t Win32MainDialog::OnMessage(unsigned message, std::uintptr_t wParam
 }
 
 void Win32MainDialog::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-  if (context_ && !ended_) HandleDialogMessage(*context_, message, wParam, lParam);
+  if (!context_ || ended_) return;
+  HandleDialogMessage(*context_, message, wParam, lParam);
+  PublishSnapshot();
+}
+
+// --- Station programs ---
+
+void Win32MainDialog::PublishSnapshot() {
+  // Once ended, the program's state may be gone before this object is.
+  if (sink_ && context_ && !ended_) sink_(TakeSnapshot(context_->state));
+}
+
+void Win32MainDialog::TurnTo(std::int32_t azimuth) {
+  if (!context_ || ended_) return;
+  RemoteGoTo(*context_, azimuth);
+  PublishSnapshot();
+}
+
+void Win32MainDialog::PostTurn(std::int32_t azimuth) {
+  if (HWND window = turnTarget_.load()) {
+    PostMessageA(window, kTurnMessage, static_cast<WPARAM>(azimuth), 0);
+  }
 }
 
 void Win32MainDialog::Forget() {
+  turnTarget_.store(nullptr);
   if (window_) SetWindowLongPtrA(window_, DWLP_USER, 0);
   surface_.Detach();
   if (accelerators_) {

@@ -13,15 +13,20 @@
 //  - the close box (SC_CLOSE) ends the dialog as EXIT does, since a modeless
 //    dialog's default answer to WM_CLOSE is only an IDCANCEL command;
 //  - the compass is an owner-drawn static painted from a GDI bitmap;
-//  - once the window is gone, every call does nothing and reads are empty.
+//  - once the window is gone, every call does nothing and reads are empty;
+//  - a turn asked for by a station program arrives as a private message
+//    (PostTurn) and is run here rather than by the handler.
 // Shell's session is the COM apartment of the thread, for the SAPI voice.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "app/program.h"
+#include "link/rotctld.h"
 #include "link/step_inputs.h"
 #include "ui/dialog.h"
 #include "ui/win32/gdi_surface.h"
@@ -63,6 +68,15 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   void RunMessageLoop() override;
   void EndSession() override;
 
+  // Receives what remote clients may know, on this thread, after every
+  // message the handler hears and whenever the bearing changes.
+  void SetSnapshotSink(std::function<void(const LinkSnapshot&)> sink) { sink_ = std::move(sink); }
+  // A turn asked for by a remote client; call on this thread.
+  void TurnTo(std::int32_t azimuth);
+  // The same from any thread: posted to the window, which runs TurnTo.
+  // Does nothing while there is no window.
+  void PostTurn(std::int32_t azimuth);
+
   // StepInputs: Page Up and Page Down, only while the dialog is the
   // foreground window.
   std::int16_t Clockwise() override;
@@ -77,9 +91,12 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   HWND__* Control(int id) const;
   std::int16_t KeyHeld(int virtualKey) const;
   void Forget();
+  void PublishSnapshot();
 
   Context* context_ = nullptr;
   HWND__* window_ = nullptr;
+  std::atomic<HWND__*> turnTarget_{nullptr};  // window_, for other threads
+  std::function<void(const LinkSnapshot&)> sink_;
   HACCEL__* accelerators_ = nullptr;
   HICON__* bigIcon_ = nullptr;
   HICON__* smallIcon_ = nullptr;

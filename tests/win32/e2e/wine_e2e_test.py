@@ -6,6 +6,7 @@ xdotool under Xvfb."""
 import glob
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -23,6 +24,28 @@ FAKE_SAPI = os.path.join(WINDOWS_BUILD, "tests/win32/fake_sapi.dll")
 
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Station:
+    """A station program on the rotctld protocol (Wine's sockets are the host's)."""
+
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        self.replies = self.sock.makefile("rb")
+
+    def ask(self, line, lines):
+        self.sock.sendall(line.encode() + b"\n")
+        return "".join(self.replies.readline().decode() for _ in range(lines))
+
+    def close(self):
+        self.replies.close()
+        self.sock.close()
 
 
 class Wine:
@@ -84,7 +107,7 @@ class Simulator:
 
 
 class Program:
-    def __init__(self, wine, display, stat_dat=None):
+    def __init__(self, wine, display, stat_dat=None, args=()):
         self.wine, self.display = wine, display
         self.dir = tempfile.mkdtemp(prefix="rotavox-win-")
         self.log = os.path.join(self.dir, "sapi.log")
@@ -92,7 +115,7 @@ class Program:
             with open(os.path.join(self.dir, "STAT.DAT"), "wb") as f:
                 f.write(stat_dat)
         env = dict(wine.env, ROTAVOX_FAKE_SAPI_LOG=windows_path(self.log))
-        self.proc = subprocess.Popen(["wine", EXE], cwd=self.dir, env=env,
+        self.proc = subprocess.Popen(["wine", EXE, *args], cwd=self.dir, env=env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = None
 
@@ -193,6 +216,56 @@ class WindowsEdition(unittest.TestCase):
         self.assertEqual(app.proc.wait(20), 0)
         self.assertEqual(app.stat_dat(), b'"7",0\r\n')
         self.assertEqual(app.said(), [])
+
+    def test_3_station_program_over_rotctld(self):
+        sim = Simulator("--speed", "30", "--bearing", "10")
+        self.addCleanup(sim.close)
+        self.wine.map_com(7, sim.path)
+        port = free_port()
+        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--rotctld", str(port)])
+        self.addCleanup(app.close)
+        app.wait_said(["Set Com Port"])
+        app.wait_window()
+        station = wait_for(lambda: self.connect(port), 20, f"the server on port {port}")
+        self.addCleanup(station.close)
+        self.assertEqual(station.ask("p", 1), "RPRT -6\n")  # no link yet
+        app.key("alt+s")
+        app.wait_said(["Started", "On Bearing 0 1 0 ", "", "Enter Bearing"])
+        self.assertEqual(station.ask("p", 2), "10.000000\n0.000000\n")
+        self.assertEqual(station.ask("P 45.00 0.00", 1), "RPRT 0\n")
+        app.wait_said(["On bearing 0 4 5 ", "", "Enter Bearing"], timeout=20)
+        self.assertEqual(station.ask("+p", 4),
+                         "get_pos:\nAzimuth: 45.000000\nElevation: 0.000000\nRPRT 0\n")
+        station.sock.sendall(b"q\n")
+        self.assertEqual(station.replies.read(), b"")  # closed, nothing more said
+        # A client still connected must not hold up the exit.
+        other = self.connect(port)
+        self.addCleanup(other.close)
+        app.key("alt+x")
+        app.wait_said(["Goodbye"])
+        self.assertEqual(app.proc.wait(20), 0)
+
+    def test_4_bad_command_lines_are_refused_in_a_box(self):
+        with socket.socket() as taken:
+            taken.bind(("127.0.0.1", 0))
+            taken.listen()
+            for args, code in ((["--simulate"], 2), (["--rotctld", "99999"], 2),
+                               (["--rotctld", str(taken.getsockname()[1])], 1)):
+                with self.subTest(args=args):
+                    app = Program(self.wine, self.display, args=args)
+                    self.addCleanup(app.close)
+                    box = app.wait_window("^Rotavox Controller$")
+                    self.display.xdotool("windowactivate", "--sync", box)
+                    self.display.xdotool("key", "Return")
+                    self.assertEqual(app.proc.wait(20), code)
+                    self.assertEqual(app.said(), [])
+
+    @staticmethod
+    def connect(port):
+        try:
+            return Station(port)
+        except ConnectionRefusedError:
+            return None
 
 
 if __name__ == "__main__":

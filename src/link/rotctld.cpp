@@ -1,0 +1,217 @@
+// Station-program protocol (see rotctld.h).
+#include "link/rotctld.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#include "common/context.h"
+#include "common/number.h"
+#include "common/state.h"
+#include "link/poll.h"
+#include "link/protocol.h"
+#include "link/serial_port.h"
+
+namespace rotavox {
+namespace {
+
+constexpr int kInvalid = 1;
+constexpr int kNotImplemented = 4;
+constexpr int kIoError = 6;
+
+std::string Fixed(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6f", value);
+  return text;
+}
+
+std::vector<std::string> Words(std::string_view line) {
+  std::vector<std::string> words;
+  std::string word;
+  for (const char c : line) {
+    if (c == ' ' || c == '\t') {
+      if (!word.empty()) words.push_back(std::move(word));
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
+// A whole word read as a number, a point or a comma as the decimal mark;
+// anything left over makes it no number.
+std::optional<double> Number(std::string text) {
+  for (char& c : text) {
+    if (c == ',') c = '.';
+  }
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+struct Response {
+  std::string name;                  // the long name, for the extended form
+  std::string args;                  // echoed in the extended form
+  std::vector<std::string> values;   // plain answer lines ("90.000000")
+  std::vector<std::string> keyed;    // extended answer lines ("Azimuth: 90.000000")
+  std::optional<int> status;         // RPRT n, if this answer carries one
+};
+
+std::string Status(int status) {
+  return "RPRT " + (status == 0 ? std::string("0") : "-" + std::to_string(status));
+}
+
+std::string Render(const Response& r, char separator, bool extended) {
+  std::string out;
+  if (!extended) {
+    for (const auto& v : r.values) out += v + "\n";
+    if (r.status) out += Status(*r.status) + "\n";
+    return out;
+  }
+  const std::string sep(1, separator);
+  out += r.name + ":";
+  if (!r.args.empty()) out += " " + r.args;
+  out += sep;
+  for (const auto& k : r.keyed) out += k + sep;
+  out += Status(r.status.value_or(0)) + "\n";
+  return out;
+}
+
+}  // namespace
+
+LinkSnapshot TakeSnapshot(const ProgramState& s) {
+  LinkSnapshot snapshot;
+  snapshot.linked = s.PollTimerId != 0 && s.ReplyPending == 0 && s.SilentTicks != kAlarmRaised;
+  snapshot.bearing = s.CurrentBearing;
+  return snapshot;
+}
+
+RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot) {
+  RotctldAnswer answer;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  bool extended = false;
+  char separator = '\n';
+  if (!line.empty() && (line[0] == '+' || line[0] == ';' || line[0] == '|' || line[0] == ',')) {
+    extended = true;
+    separator = line[0] == '+' ? '\n' : line[0];
+    line.remove_prefix(1);
+  }
+  std::vector<std::string> words = Words(line);
+  if (words.empty()) return answer;  // an empty line asks nothing
+
+  std::string command = words[0];
+  // Short commands may run into their first argument only with a blank.
+  static const struct {
+    const char* shortName;
+    const char* longName;
+  } kNames[] = {{"p", "get_pos"},   {"P", "set_pos"}, {"_", "get_info"},
+                {"1", "dump_caps"}, {"S", "stop"},    {"K", "park"},
+                {"q", "quit"},      {"Q", "quit"},    {"", "dump_state"}};
+  std::string name;
+  for (const auto& n : kNames) {
+    if ((*n.shortName && command == n.shortName) || command == std::string("\\") + n.longName) {
+      name = n.longName;
+    }
+  }
+
+  Response r;
+  r.name = name.empty() ? command : name;
+  if (name == "quit") {
+    answer.close = true;
+    return answer;
+  }
+  if (name == "get_pos") {
+    if (!snapshot.linked) {
+      r.status = kIoError;
+    } else {
+      r.values = {Fixed(snapshot.bearing), Fixed(0)};
+      r.keyed = {"Azimuth: " + r.values[0], "Elevation: " + r.values[1]};
+
+    }
+  } else if (name == "set_pos") {
+    const std::optional<double> az = words.size() >= 2 ? Number(words[1]) : std::nullopt;
+    const std::optional<double> el = words.size() >= 3 ? Number(words[2]) : std::nullopt;
+    r.args = words.size() >= 3 ? words[1] + " " + words[2] : (words.size() >= 2 ? words[1] : "");
+    if (!az || !el || words.size() > 3 || *az < 0 || *az > 360) {
+      r.status = kInvalid;
+    } else if (!snapshot.linked) {
+      r.status = kIoError;
+    } else {
+      answer.turnTo = ToInt32(*az);
+      r.status = 0;
+    }
+  } else if (name == "get_info") {
+    r.values = {kRotctldInfo};
+    r.keyed = {std::string("Info: ") + kRotctldInfo};
+  } else if (name == "dump_state" || name == "dump_caps") {
+    const std::vector<std::string> lines = {
+        "Model name: Rotavox",        "Mfg name: Rotavox",         "Backend version: 1.03",
+        "Rot type: Azimuth",          "Min Azimuth: 0.000000",     "Max Azimuth: 360.000000",
+        "Min Elevation: 0.000000",    "Max Elevation: 0.000000",
+        "Can set Position: Y",        "Can get Position: Y",       "Can Stop: N",
+        "Can Park: N"};
+    r.values = lines;
+    r.keyed = lines;
+  } else if (name == "stop" || name == "park") {
+    r.status = kNotImplemented;
+  } else {
+    r.status = kInvalid;
+  }
+  answer.text = Render(r, separator, extended);
+  return answer;
+}
+
+std::vector<std::int32_t> RotctldClient::Receive(std::string_view bytes,
+                                                const LinkSnapshot& snapshot) {
+  std::vector<std::int32_t> turns;
+  if (closing_) return turns;
+  in_.append(bytes);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = in_.find('\n', start);
+    if (end == std::string::npos) break;
+    const std::string_view line(in_.data() + start, end - start);
+    start = end + 1;
+    if (discarding_) {
+      discarding_ = false;
+      continue;
+    }
+    if (line.size() > kRotctldMaxLine) {
+      out_ += "RPRT -1\n";
+      continue;
+    }
+    const RotctldAnswer answer = AnswerRotctld(line, snapshot);
+    out_ += answer.text;
+    if (answer.turnTo) turns.push_back(*answer.turnTo);
+    if (answer.close) {
+      closing_ = true;
+      in_.clear();
+      return turns;
+    }
+  }
+  in_.erase(0, start);
+  // An unfinished line past the limit is answered now, not when (if ever)
+  // its end comes.
+  if (in_.size() > kRotctldMaxLine) {
+    if (!discarding_) out_ += "RPRT -1\n";
+    discarding_ = true;
+    in_.clear();
+  }
+  return turns;
+}
+
+void RemoteGoTo(Context& context, std::int32_t azimuth) {
+  if (azimuth == context.state.CurrentBearing) return;
+  context.port.Send(GoToFrame(std::to_string(azimuth)));
+}
+
+}  // namespace rotavox

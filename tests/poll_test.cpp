@@ -86,6 +86,21 @@ TEST_F(PollTest, LinesBehindAnArrivalWaitForTheNextReceivingTick) {
   EXPECT_EQ(rig.state.Turning, 1);
 }
 
+// A long backlog arriving at once is taken whole and in order: every
+// report of a 0/10 zigzag beeps, and the last one is where the needle ends.
+TEST_F(PollTest, ThousandsOfReportsInOneReceptionAreAllTakenInOrder) {
+  constexpr int kReports = 5000;
+  std::string burst;
+  for (int i = 1; i <= kReports; ++i) burst += Report(i % 2 == 1 ? "A,?,010,B" : "A,?,000,B");
+  burst += Report("A,?,003,B");  // too small a move for a beep
+  rig.state.CueBearing = 0;
+  Receive(burst);
+  EXPECT_EQ(rig.Beeps(), kReports);
+  EXPECT_EQ(rig.state.CurrentBearing, 3);
+  EXPECT_EQ(rig.state.CueBearing, 0);
+  EXPECT_EQ(rig.state.RxText, "");
+}
+
 TEST_F(PollTest, AReplySplitAcrossTicksDecodesOnceComplete) {
   Receive("\x02" "A,?,1");
   EXPECT_EQ(rig.state.CurrentBearing, 0);

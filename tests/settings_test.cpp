@@ -219,6 +219,20 @@ TEST_F(FileSettingsStoreTest, DirectoryNamedLikeTheFileCountsAsMissingAndStays) 
   EXPECT_EQ(Entries(), onlyStatDat_);
 }
 
+// Only the start of a huge file is read; the record there still counts.
+TEST_F(FileSettingsStoreTest, ReadsOnlyTheStartOfAHugeFile) {
+  {
+    std::ofstream out(kSettingsFileName, std::ios::binary);
+    out << "\"7\",1\r\n";
+  }
+  fs::resize_file(kSettingsFileName, 64 * 1024 * 1024);
+  const StoredSettings stored = store_.Read();
+  EXPECT_EQ(stored.kind, StoredSettings::Kind::kRead);
+  EXPECT_EQ(stored.bytes.size(), kMaxSettingsRead);
+  EXPECT_EQ(ParseSettings(stored.bytes).portText, "7");
+  EXPECT_EQ(ParseSettings(stored.bytes).voiceOn, 1);
+}
+
 // The name is resolved against the working directory of each call.
 TEST_F(FileSettingsStoreTest, FollowsTheWorkingDirectory) {
   EXPECT_TRUE(store_.Replace("\"1\",1\r\n"));

@@ -61,8 +61,10 @@ StoredSettings FileSettingsStore::Read() {
   if (!fs::is_regular_file(status)) return stored;
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return stored;
-  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string bytes(kMaxSettingsRead, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (in.bad()) return stored;
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
   stored.kind = StoredSettings::Kind::kRead;
   stored.bytes = std::move(bytes);
   return stored;

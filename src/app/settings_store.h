@@ -7,18 +7,22 @@
 // calls).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace rotavox {
 
 inline constexpr const char* kSettingsFileName = "STAT.DAT";
+// Read() takes at most this many bytes from the start of the file: the
+// record is one short line, and a huge file must not slow the start.
+inline constexpr std::size_t kMaxSettingsRead = 64 * 1024;
 
 struct StoredSettings {
   enum class Kind {
     kMissing,     // no such plain file (a directory does not count)
     kUnreadable,  // it is there but cannot be read
-    kRead,        // `bytes` holds the file
+    kRead,        // `bytes` holds the file, or its first kMaxSettingsRead bytes
   };
   Kind kind = Kind::kMissing;
   std::string bytes;

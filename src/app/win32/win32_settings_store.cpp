@@ -109,7 +109,7 @@ StoredSettings Win32SettingsStore::Read() {
   if (!file.IsOpen()) return stored;
   std::string bytes;
   std::string buffer(64 * 1024, '\0');
-  for (;;) {
+  while (bytes.size() < kMaxSettingsRead) {
     DWORD read = 0;
     if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
       return stored;
@@ -117,6 +117,7 @@ StoredSettings Win32SettingsStore::Read() {
     if (read == 0) break;
     bytes.append(buffer.data(), read);
   }
+  if (bytes.size() > kMaxSettingsRead) bytes.resize(kMaxSettingsRead);
   stored.kind = StoredSettings::Kind::kRead;
   stored.bytes = std::move(bytes);
   return stored;

@@ -140,16 +140,23 @@ class CBox:
 class Rotavox:
     """The program, run in a fresh working directory with a log voice."""
 
-    def __init__(self, display, args=(), stat_dat=None, voice_ms=None):
+    def __init__(self, display, args=(), stat_dat=None, voice_ms=None, *,
+                 prepare=None, voice=None, log=None, env=None, prefix=()):
+        """`prepare(dir)` runs before the start; `voice` replaces the log
+        voice, `log` moves its file, `env` is added to the display's
+        environment and `prefix` comes before the program (setpriv ...)."""
         self.dir = tempfile.mkdtemp(prefix="rotavox-e2e-")
-        self.log = os.path.join(self.dir, "speech.log")
+        self.log = log or os.path.join(self.dir, "speech.log")
         if stat_dat is not None:
             with open(os.path.join(self.dir, "STAT.DAT"), "wb") as f:
                 f.write(stat_dat)
-        voice = f"log:{self.log}" + (f":{voice_ms}" if voice_ms else "")
+        if prepare is not None:
+            prepare(self.dir)
+        if voice is None:
+            voice = f"log:{self.log}" + (f":{voice_ms}" if voice_ms else "")
         self.started = time.monotonic()
-        self.proc = subprocess.Popen([os.path.join(BUILD, "rotavox"), "--voice", voice, *args],
-                                     cwd=self.dir, env=display.env,
+        self.proc = subprocess.Popen([*prefix, os.path.join(BUILD, "rotavox"), "--voice", voice, *args],
+                                     cwd=self.dir, env=dict(display.env, **(env or {})),
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.display = display
         self.window = None
@@ -190,6 +197,20 @@ class Rotavox:
     def stat_dat(self):
         with open(os.path.join(self.dir, "STAT.DAT"), "rb") as f:
             return f.read()
+
+    def cpu_seconds(self):
+        """User and system CPU time used so far, from /proc."""
+        with open(f"/proc/{self.proc.pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def rss_kib(self):
+        """Resident set size in KiB, from /proc."""
+        with open(f"/proc/{self.proc.pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        raise AssertionError("no VmRSS")
 
     def close(self):
         if self.proc.poll() is None:

@@ -1,0 +1,127 @@
+// Measurements of the core's receive path: how many report lines a second
+// it can read, decode and act on, against the ~87 lines a second that a
+// 9600-baud line can carry (960 bytes/s, 11 bytes per "STX A,?,123,B CR").
+//
+// Run build/tests/bench/rotavox_bench; scripts/bench-linux puts the
+// figures in its table.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "fakes.h"
+#include "link/protocol.h"
+
+namespace rotavox {
+namespace {
+
+using testing::Rig;
+
+// One report line as the box sends it: STX, "A,?,", three digits, state, CR.
+std::string ReportLine(int bearing, char state) {
+  std::string digits = std::to_string(bearing % 361);
+  digits.insert(0, 3 - digits.size(), '0');
+  return std::string(1, kStx) + "A,?," + digits + "," + state + kCr;
+}
+
+// A turn as received: busy reports every few degrees, an arrival, and now
+// and then an acknowledgement or a stop report.
+std::string ReceivedTurn(int lines) {
+  std::string text;
+  for (int i = 0; i < lines; ++i) {
+    if (i % 32 == 31) {
+      text += std::string(1, kStx) + "A,L,090,0,0" + kCr;
+    } else if (i % 16 == 15) {
+      text += std::string(1, kStx) + "A,M,R" + kCr;
+    } else {
+      text += ReportLine(3 * i, i % 8 == 7 ? 'R' : 'B');
+    }
+  }
+  return text;
+}
+
+// Received bytes appended to the receive text, then every line taken and
+// decoded.
+void BM_DecodeReplies(benchmark::State& state) {
+  const int lines = static_cast<int>(state.range(0));
+  const std::string received = ReceivedTurn(lines);
+  std::string rx;
+  std::int64_t decoded = 0;
+  for (auto _ : state) {
+    rx.clear();
+    AppendReceived(rx, received);
+    while (auto line = TakeReplyLine(rx)) {
+      Reply reply = DecodeReply(*line);
+      benchmark::DoNotOptimize(reply);
+      ++decoded;
+    }
+  }
+  state.counters["lines/s"] = benchmark::Counter(static_cast<double>(decoded),
+                                                 benchmark::Counter::kIsRate);
+  state.SetBytesProcessed(static_cast<std::int64_t>(received.size()) * state.iterations());
+}
+BENCHMARK(BM_DecodeReplies)->Arg(64)->Arg(1024);
+
+// A rig with speech off whose link is up: START answered by the stop report.
+void LinkUp(Rig& rig) {
+  rig.StartWithFile("\"7\",0\r\n");
+  rig.StartLink();
+  rig.port.Arrive(std::string(1, kStx) + "A,L,010,0,0" + kCr);
+  rig.dialog.Tick();
+  rig.ClearLog();
+  rig.surface.ops.clear();
+}
+
+// Poll ticks while the antenna turns: each tick finds `perTick` BUSY
+// reports waiting, moving on 1 degree each, so that every fifth one beeps
+// and every one moves the needle. Includes the fakes' own bookkeeping (log
+// entries, recorded drawing), so the figure errs on the low side.
+void BM_PollLinkTurning(benchmark::State& state) {
+  const int perTick = static_cast<int>(state.range(0));
+  Rig rig;
+  LinkUp(rig);
+  // One chunk per starting bearing, made before timing.
+  std::vector<std::string> chunks;
+  for (int start = 0; start < 360; start += perTick) {
+    std::string chunk;
+    for (int i = 0; i < perTick; ++i) chunk += ReportLine((start + i) % 360, 'B');
+    chunks.push_back(chunk);
+  }
+  std::size_t next = 0;
+  std::int64_t lines = 0;
+  for (auto _ : state) {
+    rig.port.Arrive(chunks[next]);
+    next = next + 1 == chunks.size() ? 0 : next + 1;
+    rig.dialog.Tick();
+    lines += perTick;
+    rig.log.clear();
+    rig.surface.ops.clear();
+  }
+  if (rig.state.Turning != 1 || !rig.port.waiting.empty()) {
+    state.SkipWithError("the reports were not all handled as a turn");
+  }
+  state.counters["lines/s"] = benchmark::Counter(static_cast<double>(lines),
+                                                 benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PollLinkTurning)->Arg(1)->Arg(7);
+
+// One tick with the link up and nothing received: the cost paid 12.5 times
+// a second while the antenna stands still.
+void BM_IdleTick(benchmark::State& state) {
+  Rig rig;
+  LinkUp(rig);
+  for (auto _ : state) {
+    rig.dialog.Tick();
+  }
+  if (!rig.log.empty() || !rig.dialog.TimerRunning()) {
+    state.SkipWithError("an idle tick did something");
+  }
+}
+BENCHMARK(BM_IdleTick);
+
+}  // namespace
+}  // namespace rotavox
+
+BENCHMARK_MAIN();

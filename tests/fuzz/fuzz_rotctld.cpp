@@ -1,0 +1,31 @@
+// Lines from station programs on the network: any bytes at all.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "link/rotctld.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const rotavox::LinkSnapshot snapshot{(data[0] & 1) != 0, static_cast<std::int8_t>(data[0])};
+  const std::string_view line(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const rotavox::RotctldAnswer answer = rotavox::AnswerRotctld(line, snapshot);
+  // Every answer is whole lines; a turn is a bearing on the dial and only
+  // while the link is up.
+  Check(answer.text.empty() || answer.text.back() == '\n');
+  if (answer.turnTo) {
+    Check(snapshot.linked && *answer.turnTo >= 0 && *answer.turnTo <= 360);
+    Check(answer.text.find("RPRT 0") != std::string::npos);
+  }
+  return 0;
+}

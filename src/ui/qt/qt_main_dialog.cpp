@@ -175,7 +175,7 @@ void QtMainDialog::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_
 }
 
 void QtMainDialog::PublishSnapshot() {
-  if (sink_ && context_) sink_(TakeSnapshot(context_->state));
+  if (sink_ && context_ && !ended_) sink_(TakeSnapshot(context_->state));
 }
 
 void QtMainDialog::TurnTo(std::int32_t azimuth) {
@@ -290,6 +290,9 @@ void QtMainDialog::End() {
   if (ended_) return;
   Deliver(kWmClose, 0, 0);
   ended_ = true;
+  // The port is about to close: remote clients see the link down rather
+  // than a turn accepted that will never run.
+  if (sink_) sink_(LinkSnapshot{});
   for (auto& [id, timer] : timers_) timer->stop();
   hide();
   // The window itself stays until the program ends: a message box or a

@@ -72,9 +72,17 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   return parsed;
 }
 
+const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
+                         serve station programs (Gpredict, CQRLOG, ...) with
+                         the rotctld network protocol on PORT (usually 4533);
+                         ADDRESS defaults to 127.0.0.1. The protocol has no
+                         authentication: give another address only on a
+                         network you trust
+)";
+
 std::string HelpText(std::string_view program) {
   std::string p(program);
-  return "Usage: " + p + R"( [OPTION]...
+  std::string text = "Usage: " + p + R"( [OPTION]...
 Rotavox Controller: a spoken controller for an antenna rotator on a
 Prosistel C BOX.
 
@@ -109,15 +117,10 @@ Options:
                          text MS milliseconds per character); by default
                          speech-dispatcher, else espeak-ng
   --map-port COMn=DEVICE the COM name COMn opens DEVICE (repeatable)
-  --rotctld [ADDRESS:]PORT
-                         serve station programs (Gpredict, CQRLOG, ...) with
-                         the rotctld network protocol on PORT (usually 4533);
-                         ADDRESS defaults to 127.0.0.1. The protocol has no
-                         authentication: give another address only on a
-                         network you trust
-  --help                 show this text and exit
+)" + kRotctldHelp + R"(  --help                 show this text and exit
   --version              show the version and exit
 )";
+  return text;
 }
 
 std::string VersionText() { return "Rotavox Controller v1.03 for Prosistel C BOX\n"; }

@@ -28,6 +28,8 @@ struct ParsedOptions {
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
 std::string HelpText(std::string_view program);
+// The --rotctld lines of the help, shared by both editions' help texts.
+extern const char* const kRotctldHelp;
 std::string VersionText();
 
 }  // namespace rotavox

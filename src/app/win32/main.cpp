@@ -63,13 +63,9 @@ std::string WindowsHelpText() {
   type the number of the port: 3 opens COM3, 12 opens COM12
 
 Options:
-  --rotctld [ADDRESS:]PORT
-                         serve station programs (Gpredict, CQRLOG, ...) with
-                         the rotctld network protocol on PORT (usually 4533);
-                         ADDRESS defaults to 127.0.0.1. The protocol has no
-                         authentication: give another address only on a
-                         network you trust
-  --help                 show this text and exit
+)";
+  text += rotavox::kRotctldHelp;
+  text += R"(  --help                 show this text and exit
   --version              show the version and exit
 )";
   return text;

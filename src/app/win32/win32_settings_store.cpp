@@ -1,5 +1,6 @@
 // STAT.DAT through the Win32 file calls (see win32_settings_store.h).
 #include "app/win32/win32_settings_store.h"
+#include "common/win32/quiet_errors.h"
 
 #include <windows.h>
 
@@ -16,19 +17,6 @@ constexpr DWORD kNotCounted =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 // Largest single ReadFile or WriteFile.
 constexpr DWORD kChunk = 1 << 20;
-
-// Keeps the system from showing an error box (a removed disk, a network
-// drive gone) while file calls run.
-class QuietErrors {
- public:
-  QuietErrors() : previous_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
-  ~QuietErrors() { SetErrorMode(previous_); }
-  QuietErrors(const QuietErrors&) = delete;
-  QuietErrors& operator=(const QuietErrors&) = delete;
-
- private:
-  UINT previous_;
-};
 
 // Closes a file handle when it goes out of scope.
 class File {

@@ -1,5 +1,6 @@
 // The serial link on Windows (see win32_serial_port.h).
 #include "link/win32/win32_serial_port.h"
+#include "common/win32/quiet_errors.h"
 
 #include <windows.h>
 
@@ -19,19 +20,6 @@ constexpr DWORD kBaudRate = 9600;
 constexpr DWORD kQueueSize = 1024;
 // A write that has not left in this time is abandoned.
 constexpr DWORD kWriteTimeoutMs = 100;
-
-// Keeps the system from showing an error box for a missing or failing
-// device while one platform call runs.
-class QuietErrors {
- public:
-  QuietErrors() : previous_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
-  ~QuietErrors() { SetErrorMode(previous_); }
-  QuietErrors(const QuietErrors&) = delete;
-  QuietErrors& operator=(const QuietErrors&) = delete;
-
- private:
-  UINT previous_;
-};
 
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
 

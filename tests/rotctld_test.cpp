@@ -93,5 +93,29 @@ TEST(Rotctld, RemoteTurnSendsLikeGoButLeavesTheBoxAlone) {
   EXPECT_EQ(rig.dialog.Text(kGoToBox), "12");
 }
 
+// A connection's bytes: lines may come in pieces, an oversized line is
+// refused once and skipped to its end, and nothing is read after "q".
+TEST(RotctldClient, CutsLinesAndKeepsItsLimits) {
+  RotctldClient client;
+  EXPECT_TRUE(client.Receive("P 45", kLinked).empty());
+  EXPECT_EQ(client.Receive(" 0\np\n", kLinked), std::vector<std::int32_t>{45});
+  EXPECT_EQ(client.Pending(), "RPRT 0\n90.000000\n0.000000\n");
+  client.Sent(client.Pending().size());
+
+  client.Receive(std::string(kRotctldMaxLine + 1, 'x'), kLinked);
+  client.Receive(std::string(3000, 'y'), kLinked);
+  client.Receive("z\n_\n", kLinked);
+  EXPECT_EQ(client.Pending(), "RPRT -1\nRotavox Controller v1.03 for Prosistel C BOX\n");
+  client.Sent(client.Pending().size());
+
+  EXPECT_TRUE(client.Receive("q\nP 10 0\n", kLinked).empty());
+  EXPECT_FALSE(client.WantsInput());
+  EXPECT_TRUE(client.Finished());
+
+  RotctldClient deaf;  // never reads its answers
+  for (int i = 0; i < 10000 && !deaf.Finished(); ++i) deaf.Receive("1\n", kLinked);
+  EXPECT_TRUE(deaf.Finished());
+}
+
 }  // namespace
 }  // namespace rotavox::testing

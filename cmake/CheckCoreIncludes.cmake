@@ -7,10 +7,10 @@
 cmake_minimum_required(VERSION 3.25)
 
 set(standard_headers
-  algorithm any array atomic bit bitset cassert cctype cerrno cfloat charconv chrono
+  algorithm any array atomic bit bitset cassert cctype cerrno cfloat charconv chrono condition_variable
   cinttypes climits cmath compare concepts cstddef cstdint cstdio cstdlib cstring ctime
   deque exception filesystem fstream functional initializer_list iomanip ios iosfwd
-  iostream istream iterator limits list map memory numbers numeric optional ostream
+  iostream istream iterator limits list map memory mutex numbers numeric optional ostream
   random ranges ratio set span sstream stdexcept string string_view system_error tuple
   type_traits typeinfo unordered_map unordered_set utility variant vector)
 set(core_dirs common link speech display ui app)

@@ -48,6 +48,17 @@ TEST_F(HandlerTest, TypingIsEchoed) {
   rig.dialog.Erase(kGoToBox);
   // The port box is spoken whole, the bearing box spelled.
   EXPECT_EQ(rig.Said(), (Texts{"31", "312", "", "Enter Bearing", "2 ", "2 7 ", "2 "}));
+
+  // With a screen reader echoing the keys, only the prompts are spoken.
+  rig.ClearLog();
+  rig.state.EchoTyping = false;
+  rig.dialog.SetFocus(kPortBox);
+  rig.dialog.Type(kPortBox, "4");
+  rig.dialog.SetFocus(kGoToBox);
+  rig.dialog.Type(kGoToBox, "90");
+  rig.dialog.PressEnter();
+  EXPECT_EQ(rig.Said(), (Texts{"Set Com Port", "Enter Bearing"}));
+  EXPECT_EQ(rig.dialog.Text(kGoToBox), "90");
 }
 
 TEST_F(HandlerTest, FocusPrompts) {

@@ -47,9 +47,12 @@ TEST(Options, Table) {
     std::vector<std::string> maps;
     bool help;
     std::string error;
+    bool screenReader = false;
   } cases[] = {
       {{}, false, "", {}, false, ""},
       {{"--simulate"}, true, "", {}, false, ""},
+      {{"--screen-reader", "--simulate"}, true, "", {}, false, "", true},
+      {{"--screen-reader=on"}, false, "", {}, false, "--screen-reader takes no value"},
       {{"--voice", "log:/tmp/x"}, false, "log:/tmp/x", {}, false, ""},
       {{"--voice=log:/tmp/x:30"}, false, "log:/tmp/x:30", {}, false, ""},
       {{"--map-port", "COM7=/dev/pts/3", "--map-port=COM8=/dev/ttyS1"}, false, "",
@@ -71,6 +74,7 @@ TEST(Options, Table) {
     EXPECT_EQ(p.options.voice, c.voice);
     EXPECT_EQ(p.options.portMaps, c.maps);
     EXPECT_EQ(p.options.help, c.help);
+    EXPECT_EQ(p.options.screenReader, c.screenReader);
   }
 }
 

@@ -38,6 +38,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--simulate") {
       if (!noValue()) return parsed;
       o.simulate = true;
+    } else if (name == "--screen-reader") {
+      if (!noValue()) return parsed;
+      o.screenReader = true;
     } else if (name == "--voice") {
       if (!takeValue()) return parsed;
       if (value.empty()) {
@@ -71,6 +74,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
   return parsed;
 }
+
+const char* const kScreenReaderHelp = R"(  --screen-reader        a screen reader (Orca, NVDA, JAWS) runs beside Rotavox
+                         and echoes typing: Rotavox then does not speak the
+                         typed port number and bearing digits back, and says
+                         everything else as usual
+)";
 
 const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
                          serve station programs (Gpredict, CQRLOG, ...) with
@@ -117,7 +126,7 @@ Options:
                          text MS milliseconds per character); by default
                          speech-dispatcher, else espeak-ng
   --map-port COMn=DEVICE the COM name COMn opens DEVICE (repeatable)
-)" + kRotctldHelp + R"(  --help                 show this text and exit
+)" + kScreenReaderHelp + kRotctldHelp + R"(  --help                 show this text and exit
   --version              show the version and exit
 )";
   return text;

@@ -12,6 +12,7 @@ struct Options {
   bool help = false;
   bool version = false;
   bool simulate = false;              // a simulated C BOX behind every COM name
+  bool screenReader = false;          // the operator's screen reader echoes typing
   std::string voice;                  // empty: the platform voice, chosen automatically
   std::vector<std::string> portMaps;  // "COMn=DEVICE", in the order given
   // A server for station programs (rotctld protocol); port 0: none.
@@ -28,7 +29,9 @@ struct ParsedOptions {
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
 std::string HelpText(std::string_view program);
-// The --rotctld lines of the help, shared by both editions' help texts.
+// The --screen-reader and --rotctld lines of the help, shared by both
+// editions' help texts.
+extern const char* const kScreenReaderHelp;
 extern const char* const kRotctldHelp;
 std::string VersionText();
 

@@ -42,6 +42,7 @@ void EndProgram(Context& context, SettingsStore& settings) {
 
 int RunProgram(Platform& platform) {
   ProgramState state;
+  state.EchoTyping = platform.echoTyping;
   Context context{state,          platform.dialog, platform.desktop, platform.port,
                   platform.voices, platform.surface, platform.steps};
   platform.shell.BeginSession();

@@ -49,6 +49,8 @@ struct Platform {
   Surface& surface;
   StepInputs& steps;
   SettingsStore& settings;
+  // False leaves the echo of typing to the operator's screen reader.
+  bool echoTyping = true;
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.

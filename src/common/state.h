@@ -22,6 +22,9 @@ struct ProgramState {
   // Operator commands.
   unsigned PollTimerId = 0;     // returned when the poll timer was started
   std::int32_t GoOnEnter = 0;   // Enter acts as GO while 1
+  // What is typed into the port box and the GoTo box is spoken back. Off
+  // when the operator's screen reader echoes typing itself (--screen-reader).
+  bool EchoTyping = true;
 
   // Rotator link.
   std::int32_t ReplyPending = 0;    // 1 from START until the first reply line

@@ -103,6 +103,9 @@ void OnSetFocus(Context& context, int id) {
 }
 
 void OnChange(Context& context, int id) {
+  // A screen reader that echoes the keys says this already; saying it again
+  // would only make the operator wait behind it.
+  if (!context.state.EchoTyping) return;
   if (id == kPortBox) Speak(context, context.dialog.Text(kPortBox));
   if (id == kGoToBox) Speak(context, SpelledOut(context.dialog.Text(kGoToBox)));
 }

@@ -9,7 +9,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "ui/messages.h"
@@ -125,6 +128,51 @@ TEST_F(QtDialogTest, TicksRunOnInsideAMessageBoxOpenedByATick) {
   const int stopped = ticks;
   QTest::qWait(300);
   EXPECT_EQ(ticks, stopped);
+}
+
+TEST_F(QtDialogTest, WhileATextIsSpokenNothingReachesTheHandlerButTheThreadServes) {
+  ShowActive();
+  QTest::qWait(50);
+  log.clear();
+  using Clock = std::chrono::steady_clock;
+  int served = 0;          // stands for the screen reader's questions
+  Messages duringSpeech;   // what reached the handler while speaking
+  bool speaking = false;
+  onMessage = [&](unsigned message) {
+    if (speaking) duringSpeech.push_back(log.back());
+    if (message != kWmTimer || log.size() != 1) return;
+    // The first tick speaks for 600 ms; meanwhile the timer runs on, a
+    // command is posted, the close box is pressed and the bus is served.
+    dialog->PostCommand(MakeCommand(kGoButton, kBnClicked), 0);
+    QTimer::singleShot(100, [&] { ++served; });
+    QTimer::singleShot(150, [&] { dialog->close(); });
+    speaking = true;
+    const auto end = Clock::now() + std::chrono::milliseconds(600);
+    dialog->Wait([] { return false; }, [end] { return end; });
+    speaking = false;
+  };
+  const unsigned timer = dialog->SetTimer(100, 80);
+  QTest::qWait(1000);
+  dialog->KillTimer(timer);
+  EXPECT_EQ(duringSpeech, Messages{});
+  EXPECT_EQ(served, 1);
+  // Afterwards, in order: the command, one tick for all those held, the close.
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(Messages(log.begin() + 1, log.begin() + 4),
+            (Messages{{kWmCommand, MakeCommand(kGoButton, kBnClicked)}, {kWmTimer, 100}, {kWmClose, 0}}));
+  EXPECT_TRUE(dialog->Ended());
+
+  // A wake from the voice's thread ends the wait at once.
+  std::atomic<bool> spoken = false;
+  std::thread voice([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    spoken = true;
+    dialog->Wake();
+  });
+  const auto start = Clock::now();
+  dialog->Wait([&] { return spoken.load(); }, [start] { return start + std::chrono::seconds(5); });
+  voice.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
 }
 
 TEST_F(QtDialogTest, KeysBecomeTheHandlersCommands) {

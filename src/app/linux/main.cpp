@@ -101,8 +101,11 @@ int main(int argc, char** argv) {
     if (const auto stop = TakeOptions(args, options, overrides)) return *stop;
   }
 
+  // The window exists before the voice: while a text is spoken, the voice
+  // waits through the window, which goes on serving the screen reader.
+  QtMainDialog dialog;
   std::string voiceError;
-  std::unique_ptr<VoiceProvider> voices = MakeVoiceProvider(options.voice, &voiceError);
+  std::unique_ptr<VoiceProvider> voices = MakeVoiceProvider(options.voice, &voiceError, &dialog);
   if (!voices) return Fail(voiceError);
 
   std::unique_ptr<sim::PtyCBox> simulator;
@@ -124,7 +127,6 @@ int main(int argc, char** argv) {
 
   LinuxBeep beep([] { QApplication::beep(); });
   QtDesktop desktop([&beep] { beep.Beep(); });
-  QtMainDialog dialog;
   FileSettingsStore settings;
   // Declared after the dialog: the server, whose thread posts turns to the
   // dialog, goes first.
@@ -138,6 +140,8 @@ int main(int argc, char** argv) {
     if (!server->Start(options.rotctldAddress, options.rotctldPort, &error)) return Fail(error, 1);
     dialog.SetSnapshotSink([&server](const LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
-  Platform platform{dialog, dialog, desktop, *port, *voices, dialog.Compass(), dialog, settings};
+  Platform platform{dialog,          dialog, desktop,  *port,
+                    *voices,         dialog.Compass(), dialog, settings,
+                    !options.screenReader};
   return RunProgram(platform);
 }

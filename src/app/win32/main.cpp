@@ -2,9 +2,9 @@
 // dialog and GDI compass, COM port, SAPI voice, message box and system
 // beep, STAT.DAT in the working directory) and runs the program.
 //
-// The only option is --rotctld [ADDRESS:]PORT (with --help and --version,
-// whose text comes in a message box): the ports are the system's COM
-// devices and the voice is the one registered as SAPI.SpVoice. COM is
+// The options are --rotctld [ADDRESS:]PORT and --screen-reader (with --help
+// and --version, whose text comes in a message box): the ports are the
+// system's COM devices and the voice is the one registered as SAPI.SpVoice. COM is
 // initialised for the thread by the dialog's session, around the whole run.
 #include "app/options.h"
 #include "app/program.h"
@@ -64,6 +64,7 @@ std::string WindowsHelpText() {
 
 Options:
 )";
+  text += rotavox::kScreenReaderHelp;
   text += rotavox::kRotctldHelp;
   text += R"(  --help                 show this text and exit
   --version              show the version and exit
@@ -123,7 +124,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
         [&server](const rotavox::LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
   rotavox::Platform platform{dialog, dialog,           desktop, port, voices,
-                             dialog.Compass(), dialog, settings};
+                             dialog.Compass(), dialog, settings, !options.screenReader};
   rotavox::RunProgram(platform);
   return 0;
 }

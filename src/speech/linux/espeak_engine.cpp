@@ -34,7 +34,10 @@ class EspeakEngine : public SpeechEngine {
     return true;
   }
 
-  VoiceResult Say(const std::string& utf8, std::chrono::milliseconds /*limit*/) override {
+  // espeak-ng plays at once, beside any other program's speech: the
+  // caller's deadline stands as it is.
+  VoiceResult Say(const std::string& utf8, std::chrono::milliseconds /*limit*/,
+                  DeadlineWorker::Deadline& /*deadline*/) override {
     // Without an audio device this fails at once.
     if (espeak_Synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr,
                      nullptr) != EE_OK) {

@@ -15,16 +15,16 @@ constexpr std::chrono::milliseconds kEspeakCheck{2000};
 // Longer holds than this are surely a typing error.
 constexpr long kMaxHoldPerCharacter = 60000;
 
-std::unique_ptr<VoiceProvider> ChooseAutomatically() {
-  auto speechd = std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine());
+std::unique_ptr<VoiceProvider> ChooseAutomatically(SpeechWait* wait) {
+  auto speechd = std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine(), VoiceDeadline{}, wait);
   if (speechd->Check(kSpeechdCheck)) return speechd;
   speechd.reset();
-  auto espeak = std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine());
+  auto espeak = std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine(), VoiceDeadline{}, wait);
   if (espeak->Check(kEspeakCheck)) return espeak;
   return std::make_unique<NoVoiceProvider>();
 }
 
-std::unique_ptr<VoiceProvider> MakeLogProvider(std::string_view value, std::string* error) {
+std::unique_ptr<VoiceProvider> MakeLogProvider(std::string_view value, std::string* error, SpeechWait* wait) {
   std::string_view path = value;
   long hold = 0;
   const size_t colon = value.rfind(':');
@@ -50,17 +50,18 @@ std::unique_ptr<VoiceProvider> MakeLogProvider(std::string_view value, std::stri
     *error = "--voice log: needs a file name (log:FILE or log:FILE:MS)";
     return nullptr;
   }
-  return std::make_unique<LogVoiceProvider>(std::string(path), std::chrono::milliseconds(hold));
+  return std::make_unique<LogVoiceProvider>(std::string(path), std::chrono::milliseconds(hold), wait);
 }
 
 }  // namespace
 
-std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::string* error) {
+std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::string* error,
+                                                 SpeechWait* wait) {
   error->clear();
-  if (engine.empty() || engine == "auto") return ChooseAutomatically();
-  if (engine == "speechd") return std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine());
-  if (engine == "espeak") return std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine());
-  if (engine.starts_with("log:")) return MakeLogProvider(engine.substr(4), error);
+  if (engine.empty() || engine == "auto") return ChooseAutomatically(wait);
+  if (engine == "speechd") return std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine(), VoiceDeadline{}, wait);
+  if (engine == "espeak") return std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine(), VoiceDeadline{}, wait);
+  if (engine.starts_with("log:")) return MakeLogProvider(engine.substr(4), error, wait);
   *error = "unknown voice \"" + std::string(engine) +
            "\": use auto, speechd, espeak, log:FILE or log:FILE:MS";
   return nullptr;

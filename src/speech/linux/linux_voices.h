@@ -16,18 +16,22 @@
 #include <string>
 #include <string_view>
 
+#include "speech/speech_wait.h"
 #include "speech/voice.h"
 
 namespace rotavox {
 
 // nullptr and a message in *error when `engine` is not one of the above.
-std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::string* error);
+// The speaking thread waits through `wait` (a plain sleep when null), which
+// must outlive the provider.
+std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::string* error,
+                                                 SpeechWait* wait = nullptr);
 
 // The stand-in voice behind "log:".
 class LogVoiceProvider : public VoiceProvider {
  public:
-  LogVoiceProvider(std::string path, std::chrono::milliseconds per_character)
-      : path_(std::move(path)), perCharacter_(per_character) {}
+  LogVoiceProvider(std::string path, std::chrono::milliseconds per_character, SpeechWait* wait = nullptr)
+      : path_(std::move(path)), perCharacter_(per_character), wait_(wait) {}
   // nullptr when the file cannot be opened for appending.
   std::unique_ptr<Voice> CreateVoice() override;
 
@@ -37,6 +41,7 @@ class LogVoiceProvider : public VoiceProvider {
  private:
   std::string path_;
   std::chrono::milliseconds perCharacter_;
+  SpeechWait* wait_;
 };
 
 // Used when no engine can be had: every CreateVoice gives nullptr.

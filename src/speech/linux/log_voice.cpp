@@ -12,8 +12,8 @@ namespace {
 // the text, so that a test can read every line while the program runs.
 class LogVoice : public Voice {
  public:
-  LogVoice(std::FILE* file, std::chrono::milliseconds per_character)
-      : file_(file), perCharacter_(per_character) {}
+  LogVoice(std::FILE* file, std::chrono::milliseconds per_character, SpeechWait* wait)
+      : file_(file), perCharacter_(per_character), wait_(wait) {}
   ~LogVoice() override { Close(); }
 
   VoiceResult Speak(std::string_view text) override {
@@ -21,7 +21,14 @@ class LogVoice : public Voice {
     const std::string line = Cp1252ToUtf8(text) + '\n';
     const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size();
     if (!Close() || !written) return VoiceResult::kLost;
-    std::this_thread::sleep_for(perCharacter_ * static_cast<long>(text.size()));
+    // As long as a real voice would take, waiting as a real voice is waited
+    // for.
+    const auto end = std::chrono::steady_clock::now() + perCharacter_ * static_cast<long>(text.size());
+    if (wait_) {
+      wait_->Wait([] { return false; }, [end] { return end; });
+    } else {
+      std::this_thread::sleep_until(end);
+    }
     return VoiceResult::kDone;
   }
 
@@ -37,6 +44,7 @@ class LogVoice : public Voice {
 
   std::FILE* file_;
   std::chrono::milliseconds perCharacter_;
+  SpeechWait* wait_;
 };
 
 }  // namespace
@@ -44,7 +52,7 @@ class LogVoice : public Voice {
 std::unique_ptr<Voice> LogVoiceProvider::CreateVoice() {
   std::FILE* file = std::fopen(path_.c_str(), "ae");
   if (!file) return nullptr;
-  return std::make_unique<LogVoice>(file, perCharacter_);
+  return std::make_unique<LogVoice>(file, perCharacter_, wait_);
 }
 
 }  // namespace rotavox

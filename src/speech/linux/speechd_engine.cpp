@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
-#include <deque>
+#include <map>
 #include <mutex>
 
 #include "speech/linux/worker_voice.h"
@@ -13,40 +13,68 @@
 namespace rotavox {
 namespace {
 
-// libspeechd reports the end of a message on its own thread through a
-// callback without user data, so ends are collected here by message id.
-// An end can arrive before spd_say has even returned the id.
-class FinishedMessages {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How long a text may wait in the server's queue for its turn, while other
+// programs (the screen reader) are talking, before the voice counts as
+// lost. Orca's longest speech (its help) takes about 20 s.
+constexpr milliseconds kQueuePatience{60000};
+// While a text waits its turn, the server is asked this often whether it
+// is still there, so that a server that died is noticed at once.
+constexpr milliseconds kAliveInterval{1000};
+// How long the server may take to answer that question.
+constexpr milliseconds kAnswerLimit{2000};
+
+// How far a message has come, as the server reports it.
+enum class Stage { kQueued, kBegun, kEnded };
+
+// libspeechd reports the start and the end of a message on its own thread
+// through callbacks without user data, so the reports are collected here by
+// message id. A report can arrive before spd_say has even returned the id.
+class MessageEvents {
  public:
-  static FinishedMessages& Get() {
+  static MessageEvents& Get() {
     // Never destroyed: a callback may still arrive while the process exits.
-    static FinishedMessages* const instance = new FinishedMessages;
+    static MessageEvents* const instance = new MessageEvents;
     return *instance;
   }
 
-  static void OnFinished(size_t message, size_t /*client*/, SPDNotificationType /*type*/) {
-    FinishedMessages& self = Get();
+  static void OnEvent(size_t message, size_t /*client*/, SPDNotificationType type) {
+    MessageEvents& self = Get();
     std::lock_guard lock(self.mutex_);
-    self.ids_.push_back(message);
-    // Ends of messages nobody waits for any more must not pile up.
-    if (self.ids_.size() > 256) self.ids_.pop_front();
+    // A message cancelled by someone else (an important message of another
+    // program, the screen reader's stop key) is finished too.
+    const Stage stage = type == SPD_EVENT_BEGIN ? Stage::kBegun : Stage::kEnded;
+    Stage& known = self.stages_[message];
+    if (stage > known) known = stage;
+    // Reports of messages nobody follows any more must not pile up.
+    while (self.stages_.size() > 256) self.stages_.erase(self.stages_.begin());
     self.changed_.notify_all();
   }
 
-  // Takes the end of `message`; false when it did not come within `limit`.
-  bool WaitFor(size_t message, std::chrono::milliseconds limit) {
+  // Waits up to `limit` for `message` to reach `wanted`; returns how far it
+  // has come.
+  Stage WaitFor(size_t message, Stage wanted, milliseconds limit) {
     std::unique_lock lock(mutex_);
-    const bool found = changed_.wait_for(lock, limit, [&] {
-      return std::find(ids_.begin(), ids_.end(), message) != ids_.end();
+    Stage stage = Stage::kQueued;
+    changed_.wait_for(lock, limit, [&] {
+      const auto it = stages_.find(message);
+      stage = it == stages_.end() ? Stage::kQueued : it->second;
+      return stage >= wanted;
     });
-    if (found) ids_.erase(std::find(ids_.begin(), ids_.end(), message));
-    return found;
+    return stage;
+  }
+
+  void Forget(size_t message) {
+    std::lock_guard lock(mutex_);
+    stages_.erase(message);
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<size_t> ids_;
+  std::map<size_t, Stage> stages_;
 };
 
 // An utterance that makes no sound. A server without a working audio output
@@ -63,10 +91,11 @@ class SpeechdEngine : public SpeechEngine {
     connection_ = spd_open2("rotavox", "main", nullptr, SPD_MODE_THREADED, nullptr, 1, &error);
     std::free(error);
     if (!connection_) return false;
-    connection_->callback_end = &FinishedMessages::OnFinished;
-    // A message cancelled by someone else (the screen reader) is finished too.
-    connection_->callback_cancel = &FinishedMessages::OnFinished;
-    if (spd_set_notification_on(connection_, SPD_END) != 0 ||
+    connection_->callback_begin = &MessageEvents::OnEvent;
+    connection_->callback_end = &MessageEvents::OnEvent;
+    connection_->callback_cancel = &MessageEvents::OnEvent;
+    if (spd_set_notification_on(connection_, SPD_BEGIN) != 0 ||
+        spd_set_notification_on(connection_, SPD_END) != 0 ||
         spd_set_notification_on(connection_, SPD_CANCEL) != 0) {
       Close();
       return false;
@@ -74,7 +103,7 @@ class SpeechdEngine : public SpeechEngine {
     return true;
   }
 
-  VoiceResult Say(const std::string& utf8, std::chrono::milliseconds limit) override {
+  VoiceResult Say(const std::string& utf8, milliseconds limit, DeadlineWorker::Deadline& deadline) override {
     int message = spd_say(connection_, SPD_MESSAGE, utf8.c_str());
     if (message < 0) {
       // The server went away (restarted, idle exit): one fresh connection.
@@ -86,27 +115,58 @@ class SpeechdEngine : public SpeechEngine {
         return VoiceResult::kLost;
       }
     }
-    if (FinishedMessages::Get().WaitFor(static_cast<size_t>(message), limit)) return VoiceResult::kDone;
-    // The server is stuck on it; a new connection gets the next chance.
-    spd_cancel(connection_);
-    Close();
-    return VoiceResult::kLost;
+    return Follow(static_cast<size_t>(message), limit, deadline) ? VoiceResult::kDone : VoiceResult::kLost;
   }
 
-  bool Check(std::chrono::milliseconds limit) override {
+  bool Check(milliseconds limit, DeadlineWorker::Deadline& deadline) override {
     if (!Open()) return false;
     int message = -1;
     if (spd_set_data_mode(connection_, SPD_DATA_SSML) == 0) {
       message = spd_say(connection_, SPD_MESSAGE, kSilence);
       spd_set_data_mode(connection_, SPD_DATA_TEXT);
     }
-    if (message >= 0 && FinishedMessages::Get().WaitFor(static_cast<size_t>(message), limit)) return true;
-    if (message >= 0) spd_cancel(connection_);
+    if (message >= 0) return Follow(static_cast<size_t>(message), limit, deadline);
     Close();
     return false;
   }
 
  private:
+  // Follows a queued message to its end. The time it waits for its turn
+  // behind other programs' speech does not count against `limit`, which
+  // starts when the server reports that the message has begun. On false
+  // the message has been cancelled and the connection closed, so that a
+  // server stuck on it leaves the next text a fresh chance.
+  bool Follow(size_t message, milliseconds limit, DeadlineWorker::Deadline& deadline) {
+    MessageEvents& events = MessageEvents::Get();
+    const Clock::time_point giveUp = Clock::now() + kQueuePatience;
+    Stage stage = Stage::kQueued;
+    for (;;) {
+      deadline.Reset(giveUp - Clock::now() + kCallerMargin);
+      stage = events.WaitFor(message, Stage::kBegun, kAliveInterval);
+      if (stage != Stage::kQueued || Clock::now() >= giveUp) break;
+      // A live server answers at once, even while it speaks for another
+      // program; one that does not is stuck, and costs no more than this.
+      deadline.Reset(kAnswerLimit + kCallerMargin);
+      if (!ServerAnswers()) break;
+    }
+    if (stage == Stage::kBegun) {
+      deadline.Reset(limit + kCallerMargin);
+      stage = events.WaitFor(message, Stage::kEnded, limit);
+    }
+    events.Forget(message);
+    if (stage == Stage::kEnded) return true;
+    spd_cancel(connection_);
+    Close();
+    return false;
+  }
+
+  // True when the server answers a question: it is alive, merely busy
+  // with another program's speech. The question asked is one whose answer
+  // is only a status code: on a connection the server has dropped,
+  // libspeechd answers such questions with an error, while questions with
+  // a value in the answer are not safe to ask there.
+  bool ServerAnswers() { return spd_set_notification_on(connection_, SPD_BEGIN) == 0; }
+
   void Close() {
     if (connection_) spd_close(connection_);
     connection_ = nullptr;

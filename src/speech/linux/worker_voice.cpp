@@ -32,9 +32,11 @@ class WorkerVoice : public Voice {
 
 }  // namespace
 
-WorkerVoiceProvider::WorkerVoiceProvider(std::unique_ptr<SpeechEngine> engine, VoiceDeadline deadline)
+WorkerVoiceProvider::WorkerVoiceProvider(std::unique_ptr<SpeechEngine> engine, VoiceDeadline deadline,
+                                         SpeechWait* wait)
     : engine_(engine.get()),
       deadline_(deadline),
+      wait_(wait),
       worker_([owned = std::shared_ptr<SpeechEngine>(std::move(engine))]() mutable { owned.reset(); }) {}
 
 WorkerVoiceProvider::~WorkerVoiceProvider() = default;
@@ -48,18 +50,21 @@ bool WorkerVoiceProvider::Check(std::chrono::milliseconds limit) {
   auto ok = std::make_shared<bool>(false);
   // A little more than the engine's own limit, so that an engine that
   // gives up in time is heard giving up.
-  const auto outcome = worker_.Run([engine = engine_, ok, limit] { *ok = engine->Check(limit); },
-                                   limit + std::chrono::milliseconds(500));
+  const auto outcome = worker_.Run(
+      [engine = engine_, ok, limit](DeadlineWorker::Deadline& deadline) { *ok = engine->Check(limit, deadline); },
+      limit + kCallerMargin);
   return outcome == DeadlineWorker::Outcome::kFinished && *ok;
 }
 
 VoiceResult WorkerVoiceProvider::SpeakText(std::string_view text) {
   auto result = std::make_shared<VoiceResult>(VoiceResult::kLost);
   const std::chrono::milliseconds limit = deadline_.For(text);
-  auto job = [engine = engine_, result, limit, utf8 = Cp1252ToUtf8(text)] {
-    *result = engine->Open() ? engine->Say(utf8, limit) : VoiceResult::kLost;
+  auto job = [engine = engine_, result, limit, utf8 = Cp1252ToUtf8(text)](DeadlineWorker::Deadline& deadline) {
+    *result = engine->Open() ? engine->Say(utf8, limit, deadline) : VoiceResult::kLost;
   };
-  if (worker_.Run(std::move(job), limit) != DeadlineWorker::Outcome::kFinished) return VoiceResult::kLost;
+  if (worker_.Run(std::move(job), limit + kCallerMargin, wait_) != DeadlineWorker::Outcome::kFinished) {
+    return VoiceResult::kLost;
+  }
   return *result;
 }
 

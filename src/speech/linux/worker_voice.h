@@ -13,6 +13,10 @@
 
 namespace rotavox {
 
+// How much longer a caller waits than an engine that gives up by itself, so
+// that the engine is heard giving up and has cleaned up for the next text.
+inline constexpr std::chrono::milliseconds kCallerMargin{500};
+
 // A speech engine. Every call, its destruction included, happens on the
 // provider's one worker thread.
 class SpeechEngine {
@@ -23,13 +27,19 @@ class SpeechEngine {
   virtual bool Open() = 0;
   // Speaks one UTF-8 text (never empty) and returns once it has been spoken
   // (kDone), or when the engine is gone (kLost). `limit` is the time the
-  // caller waits; an engine that can stop waiting itself does so then and
-  // cleans up, so that the next text finds it usable.
-  virtual VoiceResult Say(const std::string& utf8, std::chrono::milliseconds limit) = 0;
-  // Opens the engine and makes sure it can really speak, within `limit`.
-  // The automatic choice of engine asks this.
-  virtual bool Check(std::chrono::milliseconds limit) {
+  // text may take once it has begun to sound; the caller waits that long
+  // from the start unless the engine moves `deadline` (a text queued behind
+  // other programs' speech has not begun yet). An engine that can stop
+  // waiting itself does so a little before the caller and cleans up, so
+  // that the next text finds it usable.
+  virtual VoiceResult Say(const std::string& utf8, std::chrono::milliseconds limit,
+                          DeadlineWorker::Deadline& deadline) = 0;
+  // Opens the engine and makes sure it can really speak, within `limit`
+  // once the check has begun to sound (moving `deadline` as Say does). The
+  // automatic choice of engine asks this.
+  virtual bool Check(std::chrono::milliseconds limit, DeadlineWorker::Deadline& deadline) {
     (void)limit;
+    (void)deadline;
     return Open();
   }
 };
@@ -44,7 +54,10 @@ struct VoiceDeadline {
 
 class WorkerVoiceProvider : public VoiceProvider {
  public:
-  explicit WorkerVoiceProvider(std::unique_ptr<SpeechEngine> engine, VoiceDeadline deadline = {});
+  // `wait` is how the speaking thread waits (a plain sleep when null); it
+  // must outlive the provider.
+  explicit WorkerVoiceProvider(std::unique_ptr<SpeechEngine> engine, VoiceDeadline deadline = {},
+                               SpeechWait* wait = nullptr);
   ~WorkerVoiceProvider() override;
 
   // nullptr at once while the worker is still stuck on an overrun text.
@@ -60,6 +73,7 @@ class WorkerVoiceProvider : public VoiceProvider {
  private:
   SpeechEngine* engine_;  // owned by the worker's exit step
   VoiceDeadline deadline_;
+  SpeechWait* wait_;
   DeadlineWorker worker_;
 };
 

@@ -9,10 +9,23 @@
 namespace rotavox {
 namespace {
 
-// Screen readers read the compass as a graphic whose value is the bearing.
-class CompassAccessible final : public QAccessibleWidget {
+// Screen readers read the compass as a graphic whose value is the bearing,
+// 0 to 360 degrees. The value is shown, not set: the antenna turns only on a
+// GO.
+class CompassAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
  public:
   explicit CompassAccessible(CompassView* view) : QAccessibleWidget(view, QAccessible::Graphic) {}
+
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+  QVariant currentValue() const override { return static_cast<const CompassView*>(widget())->Bearing(); }
+  void setCurrentValue(const QVariant&) override {}
+  QVariant maximumValue() const override { return 360; }
+  QVariant minimumValue() const override { return 0; }
+  QVariant minimumStepSize() const override { return 1; }
+
   QString text(QAccessible::Text t) const override {
     const auto* view = static_cast<const CompassView*>(widget());
     switch (t) {
@@ -51,9 +64,11 @@ void CompassView::InstallAccessibility() { QAccessible::installFactory(CompassFa
 void CompassView::SetBearingText(const QString& text) {
   if (text == bearingText_) return;
   bearingText_ = text;
-  QAccessibleValueChangeEvent event(this, text);
+  QAccessibleValueChangeEvent event(this, Bearing());
   QAccessible::updateAccessibility(&event);
 }
+
+int CompassView::Bearing() const { return bearingText_.toInt(); }
 
 void CompassView::PresentNow() {
   if (isVisible()) {

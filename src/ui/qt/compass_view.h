@@ -19,6 +19,8 @@ class CompassView final : public QWidget {
   // The bearing text screen readers read as the compass's value.
   void SetBearingText(const QString& text);
   QString BearingText() const { return bearingText_; }
+  // The bearing in degrees; 0 before the first report.
+  int Bearing() const;
 
   // Puts the image on the screen before returning.
   void PresentNow();

@@ -13,11 +13,15 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+
 #include "common/context.h"
 #include "common/cp1252.h"
 #include "common/state.h"
 #include "ui/handler.h"
 #include "ui/messages.h"
+#include "ui/qt/accessible_roles.h"
 #include "ui/qt/compass_view.h"
 
 namespace rotavox {
@@ -81,6 +85,7 @@ QtMainDialog::QtMainDialog()
   surface_ = std::make_unique<RasterSurface>(DialogUnitsToPixelsX(165), DialogUnitsToPixelsY(155),
                                              face.rgb());
   CompassView::InstallAccessibility();
+  SetAccessibleRole(this, QAccessible::Dialog);
   BuildControls();
   qApp->installEventFilter(this);
 }
@@ -134,7 +139,7 @@ void QtMainDialog::BuildControls() {
   QLabel* goToLabel = label(kGoToLabel, "Go&To:", 120, 220, 20, 10);
   QLineEdit* goToBox = edit(kGoToBox, "Go To", 145, 220, 30, 10);
   QLabel* status = label(kStatusLabel, "", 280, 10, 55, 10);
-  status->setAccessibleName(QStringLiteral("Status"));
+  SetAccessibleRole(status, QAccessible::StatusBar);
   button(kExitButton, "E&XIT", 20, 240, 40, 15);
   button(kStartButton, "&START", 300, 240, 40, 15);
   button(kGoButton, "&GO", 180, 220, 25, 10);
@@ -143,8 +148,12 @@ void QtMainDialog::BuildControls() {
   controls_[kCompassView] = compassView_;
   surface_->SetPresenter([this] { compassView_->PresentNow(); });
 
+  // The labels name their boxes for screen readers, with the key that
+  // reaches the box. Alt+B speaks the bearing instead of reaching its box,
+  // so that label only shows its letter underlined and names nothing.
   portLabel->setBuddy(portBox);
-  bearingLabel->setBuddy(bearingBox);  // Alt+B is taken before it can act
+  bearingLabel->setTextFormat(Qt::RichText);
+  bearingLabel->setText(QStringLiteral("<u>B</u>earing:"));
   goToLabel->setBuddy(goToBox);
   setTabOrder(portBox, goToBox);
   setTabOrder(goToBox, portBox);
@@ -170,8 +179,73 @@ bool QtMainDialog::OwnsWidget(const QObject* object) const {
 }
 
 void QtMainDialog::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (message == kWmTimer && speaking_ > 0) {
+    // One tick stands for all that come while the text is spoken.
+    if (tickHeld_) return;
+    tickHeld_ = true;
+    Hold([this, wParam, lParam] {
+      tickHeld_ = false;
+      Deliver(kWmTimer, wParam, lParam);
+    });
+    return;
+  }
+  if (Hold([this, message, wParam, lParam] { Deliver(message, wParam, lParam); })) return;
   if (handler_ && !ended_) handler_(message, wParam, lParam);
   PublishSnapshot();
+}
+
+bool QtMainDialog::Hold(std::function<void()> action) {
+  if (speaking_ == 0) return false;
+  held_.push_back(std::move(action));
+  return true;
+}
+
+void QtMainDialog::RunHeld() {
+  // An action that speaks holds what comes after it again, behind the rest.
+  while (speaking_ == 0 && !held_.empty()) {
+    std::function<void()> action = std::move(held_.front());
+    held_.pop_front();
+    action();
+  }
+}
+
+// --- SpeechWait ---
+
+void QtMainDialog::Wait(const std::function<bool()>& ready,
+                        const std::function<Clock::time_point()>& until) {
+  ++speaking_;
+  QEventLoop loop;
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  deadline.setTimerType(Qt::PreciseTimer);
+  connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+  QEventLoop* outer = nullptr;
+  {
+    std::lock_guard lock(wakeMutex_);
+    outer = speechLoop_;
+    speechLoop_ = &loop;
+  }
+  while (!ready()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until() - Clock::now());
+    if (left.count() <= 0) break;
+    deadline.start(static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
+    // Painting, the accessibility bus and posted events go on; the keyboard
+    // and the mouse wait in the window system's queue.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  }
+  {
+    std::lock_guard lock(wakeMutex_);
+    speechLoop_ = outer;
+  }
+  if (--speaking_ == 0 && !held_.empty()) {
+    // After the message that spoke has been handled to its end.
+    QMetaObject::invokeMethod(this, [this] { RunHeld(); }, Qt::QueuedConnection);
+  }
+}
+
+void QtMainDialog::Wake() {
+  std::lock_guard lock(wakeMutex_);
+  if (speechLoop_) QMetaObject::invokeMethod(speechLoop_, &QEventLoop::quit, Qt::QueuedConnection);
 }
 
 void QtMainDialog::PublishSnapshot() {
@@ -179,6 +253,7 @@ void QtMainDialog::PublishSnapshot() {
 }
 
 void QtMainDialog::TurnTo(std::int32_t azimuth) {
+  if (Hold([this, azimuth] { TurnTo(azimuth); })) return;
   if (ended_ || !context_) return;
   RemoteGoTo(*context_, azimuth);
   PublishSnapshot();
@@ -332,8 +407,10 @@ void QtMainDialog::RunMessageLoop() {
 // --- Qt events ---
 
 void QtMainDialog::closeEvent(QCloseEvent* event) {
-  // The close box and Alt+F4 end the dialog exactly as EXIT does.
+  // The close box and Alt+F4 end the dialog exactly as EXIT does, once
+  // any text being spoken has been said.
   event->ignore();
+  if (Hold([this] { End(); })) return;
   End();
 }
 

@@ -14,17 +14,26 @@
 //    would then speak its prompt; here the focus goes nowhere instead;
 //  - a timer's slot is never re-entered, so ticks are posted as events and
 //    keep running inside a message box opened during a tick.
+// It is also the SpeechWait of the Linux voices: while a text is spoken the
+// thread goes on painting and answering the screen reader's questions on
+// the accessibility bus, but nothing reaches the handler. Keys typed
+// meanwhile stay queued, and ticks, posted commands, focus reports, remote
+// turns and the close box are held (ticks coalesced into one, as the
+// window system coalesces WM_TIMER) and run in order once it is over.
 #pragma once
 
 #include <QWidget>
 
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 
 #include "app/program.h"
 #include "display/raster.h"
 #include "link/rotctld.h"
 #include "link/step_inputs.h"
+#include "speech/speech_wait.h"
 #include "ui/dialog.h"
 
 class QEventLoop;
@@ -36,7 +45,11 @@ namespace rotavox {
 
 class CompassView;
 
-class QtMainDialog final : public QWidget, public Dialog, public Shell, public StepInputs {
+class QtMainDialog final : public QWidget,
+                           public Dialog,
+                           public Shell,
+                           public StepInputs,
+                           public SpeechWait {
   Q_OBJECT
 
  public:
@@ -70,6 +83,10 @@ class QtMainDialog final : public QWidget, public Dialog, public Shell, public S
   std::int16_t Clockwise() override { return clockwiseHeld_ ? -32768 : 0; }
   std::int16_t Anticlockwise() override { return anticlockwiseHeld_ ? -32768 : 0; }
 
+  // SpeechWait
+  void Wait(const std::function<bool()>& ready, const std::function<Clock::time_point()>& until) override;
+  void Wake() override;
+
   bool Ended() const { return ended_; }
 
   // Receives what remote clients may know, on this thread, after every
@@ -99,6 +116,9 @@ class QtMainDialog final : public QWidget, public Dialog, public Shell, public S
   bool HandleKey(QObject* watched, QKeyEvent* key, bool pressed);
 
   void PublishSnapshot();
+  // While a text is spoken: keeps `action` for later; false otherwise.
+  bool Hold(std::function<void()> action);
+  void RunHeld();
 
   std::function<void(unsigned, std::uintptr_t, std::intptr_t)> handler_;
   std::function<void(const LinkSnapshot&)> sink_;
@@ -111,6 +131,11 @@ class QtMainDialog final : public QWidget, public Dialog, public Shell, public S
   int focusId_ = 0;                 // the control that has the focus, as the handler knows it
   QWidget* focusAlreadyTold_ = nullptr;  // its focus-in from Qt is still to come
   bool tickQueued_ = false;
+  int speaking_ = 0;                 // Wait calls under way
+  std::deque<std::function<void()>> held_;  // what came for the handler meanwhile
+  bool tickHeld_ = false;            // one of them is a tick
+  std::mutex wakeMutex_;
+  QEventLoop* speechLoop_ = nullptr;  // the loop Wake ends, under wakeMutex_
   bool ended_ = false;
   bool clockwiseHeld_ = false;
   bool anticlockwiseHeld_ = false;

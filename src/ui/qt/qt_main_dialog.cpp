@@ -23,6 +23,7 @@
 #include "ui/messages.h"
 #include "ui/qt/accessible_roles.h"
 #include "ui/qt/compass_view.h"
+#include "ui/qt/dialog_keys.h"
 
 namespace rotavox {
 namespace {
@@ -145,6 +146,7 @@ void QtMainDialog::BuildControls() {
   button(kGoButton, "&GO", 180, 220, 25, 10);
   compassView_ = new CompassView(*surface_, this);
   compassView_->move(DialogUnitsToPixelsX(98), DialogUnitsToPixelsY(55));
+  compassView_->setObjectName(QStringLiteral("control%1").arg(kCompassView));
   controls_[kCompassView] = compassView_;
   surface_->SetPresenter([this] { compassView_->PresentNow(); });
 
@@ -157,6 +159,25 @@ void QtMainDialog::BuildControls() {
   goToLabel->setBuddy(goToBox);
   setTabOrder(portBox, goToBox);
   setTabOrder(goToBox, portBox);
+
+  // The dialog manager's view of the same controls, in creation order.
+  using K = DialogKeys::Kind;
+  std::vector<DialogKeys::Control> order = {
+      {portLabel, kPortLabel, K::kLabel, QStringLiteral("&Com Port:")},
+      {portBox, kPortBox, K::kEdit, {}, true},
+      {bearingLabel, kBearingLabel, K::kLabel, QStringLiteral("&Bearing:")},
+      {bearingBox, kBearingBox, K::kEdit, {}},
+      {voice, kVoiceCheck, K::kCheckBox, QStringLiteral("&Voice:")},
+      {goToLabel, kGoToLabel, K::kLabel, QStringLiteral("Go&To:")},
+      {goToBox, kGoToBox, K::kEdit, {}, true, true},
+      {status, kStatusLabel, K::kLabel, {}},
+      {Control(kExitButton), kExitButton, K::kButton, QStringLiteral("E&XIT")},
+      {Control(kStartButton), kStartButton, K::kButton, QStringLiteral("&START")},
+      {Control(kGoButton), kGoButton, K::kButton, QStringLiteral("&GO")},
+      {compassView_, kCompassView, K::kPicture, {}},
+  };
+  keys_ = std::make_unique<DialogKeys>(this, std::move(order),
+                                       [this](int id, unsigned code) { Notify(id, code); });
 }
 
 QWidget* QtMainDialog::Control(int id) const {
@@ -423,7 +444,7 @@ void QtMainDialog::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
 }
 
-bool QtMainDialog::HandleKey(QObject* watched, QKeyEvent* key, bool pressed) {
+bool QtMainDialog::HandleKey(QKeyEvent* key, bool pressed) {
   const int k = key->key();
   if (k == Qt::Key_PageUp || k == Qt::Key_PageDown) {
     if (!key->isAutoRepeat()) {
@@ -432,46 +453,26 @@ bool QtMainDialog::HandleKey(QObject* watched, QKeyEvent* key, bool pressed) {
     }
     return true;
   }
-  if (!pressed) return false;
-  if (k == Qt::Key_B && key->modifiers() == Qt::AltModifier) {
-    Notify(kBearingHotkey, kAcceleratorCode);
-    return true;
-  }
-  if ((k == Qt::Key_Return || k == Qt::Key_Enter) && !key->isAutoRepeat()) {
-    // Enter is the OK command on the edit boxes and the check box; on a
-    // push button it presses that button.
-    if (auto* b = qobject_cast<QPushButton*>(watched)) {
-      b->click();
-    } else {
-      Notify(kIdOk, kBnClicked);
-    }
-    return true;
-  }
-  if (k == Qt::Key_Escape) {
-    Notify(kIdCancel, kBnClicked);
-    return true;
-  }
-  return false;
+  return pressed && keys_->Press(*key);
 }
 
 bool QtMainDialog::eventFilter(QObject* watched, QEvent* event) {
   if (ended_ || !OwnsWidget(watched)) return QWidget::eventFilter(watched, event);
   switch (event->type()) {
-    case QEvent::ShortcutOverride: {
-      // Alt+B is the bearing key everywhere; it must never act as the
-      // mnemonic of "&Bearing:". The key press that follows comes to us.
-      auto* key = static_cast<QKeyEvent*>(event);
-      if (key->key() == Qt::Key_B && key->modifiers() == Qt::AltModifier) {
+    case QEvent::ShortcutOverride:
+      // Mnemonics are the dialog manager's: no Qt shortcut may act on
+      // them (Alt+B must never reach the buddy of "&Bearing:"). The key
+      // press that follows comes to us.
+      if (keys_->TakesShortcut(*static_cast<QKeyEvent*>(event))) {
         event->accept();
         return true;
       }
       break;
-    }
     case QEvent::KeyPress:
-      if (HandleKey(watched, static_cast<QKeyEvent*>(event), true)) return true;
+      if (HandleKey(static_cast<QKeyEvent*>(event), true)) return true;
       break;
     case QEvent::KeyRelease:
-      if (HandleKey(watched, static_cast<QKeyEvent*>(event), false)) return true;
+      if (HandleKey(static_cast<QKeyEvent*>(event), false)) return true;
       break;
     case QEvent::FocusIn: {
       auto* w = qobject_cast<QWidget*>(watched);

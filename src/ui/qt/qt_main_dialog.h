@@ -44,6 +44,7 @@ class QCheckBox;
 namespace rotavox {
 
 class CompassView;
+class DialogKeys;
 
 class QtMainDialog final : public QWidget,
                            public Dialog,
@@ -113,7 +114,7 @@ class QtMainDialog final : public QWidget,
   void Notify(int id, unsigned code);
   void Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
   bool OwnsWidget(const QObject* object) const;
-  bool HandleKey(QObject* watched, QKeyEvent* key, bool pressed);
+  bool HandleKey(QKeyEvent* key, bool pressed);
 
   void PublishSnapshot();
   // While a text is spoken: keeps `action` for later; false otherwise.
@@ -126,6 +127,7 @@ class QtMainDialog final : public QWidget,
   std::map<int, QWidget*> controls_;
   std::map<unsigned, QTimer*> timers_;
   std::unique_ptr<RasterSurface> surface_;
+  std::unique_ptr<DialogKeys> keys_;
   CompassView* compassView_ = nullptr;
   QEventLoop* loop_ = nullptr;
   int focusId_ = 0;                 // the control that has the focus, as the handler knows it

@@ -1,0 +1,229 @@
+// The Win32 dialog manager's keyboard (see dialog_keys.h).
+#include "ui/qt/dialog_keys.h"
+
+#include <QAbstractButton>
+#include <QFontMetrics>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStyle>
+#include <QWidget>
+
+#include <algorithm>
+
+#include "ui/messages.h"
+
+namespace rotavox {
+namespace {
+
+// QLineEdit keeps this many pixels free on each side of its text.
+constexpr int kLineEditInnerMargin = 2;
+// The dialog is laid out in the base units of the Windows dialog font, 6
+// pixels for an average character.
+constexpr int kBaseUnitX = 6;
+
+// The font's average character width as Windows takes it for dialog base
+// units: the mean width of the 52 Latin letters, rounded.
+int BaseUnitOf(const QFontMetrics& metrics) {
+  const int letters =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return std::max(1, (letters / 26 + 1) / 2);
+}
+
+// The letter after the first single & of a caption ("&&" is a plain &).
+QChar MnemonicOf(const QString& caption) {
+  for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != u'&') continue;
+    if (caption[i + 1] == u'&') {
+      ++i;
+      continue;
+    }
+    return caption[i + 1].toUpper();
+  }
+  return {};
+}
+
+// The character a key stands for as a mnemonic, whatever the modifiers.
+QChar CharacterOf(const QKeyEvent& key) {
+  const int k = key.key();
+  if (k >= Qt::Key_A && k <= Qt::Key_Z) return QChar(u'A' + (k - Qt::Key_A));
+  if (k >= Qt::Key_0 && k <= Qt::Key_9) return QChar(u'0' + (k - Qt::Key_0));
+  const QString text = key.text();
+  if (!text.isEmpty() && text[0].isPrint()) return text[0].toUpper();
+  return {};
+}
+
+bool IsModifierKey(int k) {
+  return k == Qt::Key_Shift || k == Qt::Key_Control || k == Qt::Key_Alt || k == Qt::Key_Meta ||
+         k == Qt::Key_AltGr || k == Qt::Key_CapsLock || k == Qt::Key_NumLock || k == Qt::Key_Super_L ||
+         k == Qt::Key_Super_R;
+}
+
+constexpr Qt::KeyboardModifiers kModifiers =
+    Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+
+}  // namespace
+
+DialogKeys::DialogKeys(QWidget* dialog, std::vector<Control> controls,
+                       std::function<void(int, unsigned)> command)
+    : dialog_(dialog), controls_(std::move(controls)), command_(std::move(command)) {}
+
+int DialogKeys::IndexOf(const QWidget* widget) const {
+  for (std::size_t i = 0; i < controls_.size(); ++i) {
+    if (controls_[i].widget == widget) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool DialogKeys::Usable(int index) const {
+  const QWidget* w = controls_[static_cast<std::size_t>(index)].widget;
+  return !w->isHidden() && w->isEnabled();
+}
+
+int DialogKeys::Focused() const { return IndexOf(QApplication::focusWidget()); }
+
+bool DialogKeys::TakesShortcut(const QKeyEvent& key) const {
+  return (key.modifiers() & Qt::AltModifier) || Focused() < 0;
+}
+
+bool DialogKeys::Press(const QKeyEvent& key) {
+  const int k = key.key();
+  if (IsModifierKey(k)) return false;
+  const Qt::KeyboardModifiers mods = key.modifiers() & kModifiers;
+  // The accelerator table comes first, whatever has the focus.
+  if (k == Qt::Key_B && mods == Qt::AltModifier) {
+    command_(kBearingHotkey, kAcceleratorCode);
+    return true;
+  }
+  const int focus = Focused();
+  if ((mods & Qt::AltModifier) || focus < 0) {
+    // System keys: mnemonics, the window's own Alt+F4, and nothing else.
+    if (k == Qt::Key_F4 && (mods & Qt::AltModifier)) {
+      dialog_->close();
+      return true;
+    }
+    const QChar c = CharacterOf(key);
+    if (!c.isNull() && !(mods & Qt::ControlModifier)) Mnemonic(focus, c);
+    return true;
+  }
+
+  const Control& control = controls_[static_cast<std::size_t>(focus)];
+  const bool edit = control.kind == Kind::kEdit;
+  switch (k) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: {
+      const int next = NextTabStop(focus, k == Qt::Key_Backtab || (mods & Qt::ShiftModifier));
+      if (next >= 0) FocusByDialog(next);
+      return true;
+    }
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+      if (edit) return false;  // an edit box moves its caret
+      const int next = NextControl(focus, k == Qt::Key_Up || k == Qt::Key_Left);
+      if (next >= 0) FocusByDialog(next);
+      return true;
+    }
+    case Qt::Key_Escape:
+      command_(kIdCancel, kBnClicked);
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (focus == defaultButton_) {
+        command_(control.id, kBnClicked);
+      } else {
+        command_(kIdOk, kBnClicked);
+      }
+      return true;
+    default:
+      break;
+  }
+  if (edit) {
+    if (control.fixedWidth && !(mods & Qt::ControlModifier) && !key.text().isEmpty() &&
+        key.text()[0].isPrint() && !Fits(focus, key)) {
+      command_(control.id, kEnChange);
+      return true;
+    }
+    return false;  // typed into the box
+  }
+  if (k == Qt::Key_Space && !(mods & Qt::ControlModifier)) return false;  // the button's own
+  const QChar c = CharacterOf(key);
+  if (c.isNull()) return false;
+  if (!(mods & Qt::ControlModifier)) Mnemonic(focus, c);
+  return true;
+}
+
+bool DialogKeys::Mnemonic(int from, QChar letter) {
+  const int n = static_cast<int>(controls_.size());
+  const int start = from < 0 ? 0 : from;
+  for (int i = 0; i < n; ++i) {
+    const int index = (start + i) % n;
+    const Control& c = controls_[static_cast<std::size_t>(index)];
+    if (!Usable(index) || c.kind == Kind::kEdit || MnemonicOf(c.caption) != letter.toUpper()) continue;
+    if (c.kind == Kind::kLabel || c.kind == Kind::kPicture) {
+      // The label takes the focus, then passes it on to the next tab stop.
+      FocusByDialog(index);
+      const int next = NextTabStop(index, false);
+      if (next >= 0) FocusByDialog(next);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) {
+      // As a click: the button takes the focus, then acts at once.
+      button->setFocus(Qt::ShortcutFocusReason);
+      button->click();
+    }
+    return true;
+  }
+  return false;
+}
+
+int DialogKeys::NextTabStop(int from, bool backward) const {
+  const int n = static_cast<int>(controls_.size());
+  for (int i = 1; i <= n; ++i) {
+    const int index = ((from + (backward ? -i : i)) % n + n) % n;
+    if (controls_[static_cast<std::size_t>(index)].tabStop && Usable(index)) return index;
+  }
+  return -1;
+}
+
+int DialogKeys::NextControl(int from, bool backward) const {
+  const int n = static_cast<int>(controls_.size());
+  for (int i = 1; i < n; ++i) {
+    const int index = ((from + (backward ? -i : i)) % n + n) % n;
+    if (Usable(index)) return index;
+  }
+  return from;
+}
+
+void DialogKeys::FocusByDialog(int index) {
+  const Control& c = controls_[static_cast<std::size_t>(index)];
+  if (auto* edit = qobject_cast<QLineEdit*>(c.widget)) {
+    edit->selectAll();
+    edit->setFocus(Qt::TabFocusReason);
+  } else {
+    c.widget->setFocus(Qt::OtherFocusReason);
+  }
+  defaultButton_ = c.kind == Kind::kButton ? index : -1;
+}
+
+bool DialogKeys::Fits(int index, const QKeyEvent& key) const {
+  const auto* edit = static_cast<const QLineEdit*>(controls_[static_cast<std::size_t>(index)].widget);
+  QString text = edit->text();
+  qsizetype at = edit->cursorPosition();
+  if (edit->hasSelectedText()) {
+    at = edit->selectionStart();
+    text.remove(at, edit->selectedText().size());
+  }
+  text.insert(at, key.text());
+  // The text area: inside the sunken frame, the text margins and the
+  // edit's own margin.
+  const QMargins margins = edit->textMargins();
+  const int frame = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit) : 0;
+  const int room =
+      edit->width() - 2 * frame - margins.left() - margins.right() - 2 * kLineEditInnerMargin;
+  // Measured in the dialog's units, the box takes as many characters as
+  // its Windows twin, whose font is the one the layout was made for.
+  const QFontMetrics metrics = edit->fontMetrics();
+  return metrics.horizontalAdvance(text) * kBaseUnitX / BaseUnitOf(metrics) <= room;
+}
+
+}  // namespace rotavox

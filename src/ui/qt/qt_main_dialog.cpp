@@ -316,10 +316,12 @@ void QtMainDialog::Enable(int id, bool enabled) {
   QWidget* w = Control(id);
   if (!w) return;
   if (!enabled && (w->hasFocus() || focusId_ == id)) {
-    // Keep the focus from wandering to a neighbour, which would speak.
+    // Keep the focus from wandering to a neighbour, which would speak: no
+    // control has it any more. (Giving it to the window instead would make
+    // a screen reader read the whole window again.)
     focusId_ = 0;
     focusAlreadyTold_ = nullptr;
-    QWidget::setFocus(Qt::OtherFocusReason);
+    w->clearFocus();
   }
   w->setEnabled(enabled);
 }
@@ -483,6 +485,12 @@ bool QtMainDialog::eventFilter(QObject* watched, QEvent* event) {
       }
       focusAlreadyTold_ = nullptr;
       if (id == 0) break;
+      if (focusId_ == 0 && static_cast<QFocusEvent*>(event)->reason() == Qt::ActiveWindowFocusReason) {
+        // Activated while no control had the focus, a dialog gives it to
+        // none; Qt hands it to the first box, which would speak.
+        w->clearFocus();
+        return true;
+      }
       focusId_ = id;
       if (IsEditBox(id)) Notify(id, kEnSetFocus);
       break;

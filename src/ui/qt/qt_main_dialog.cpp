@@ -206,7 +206,9 @@ void QtMainDialog::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_
     tickHeld_ = true;
     Hold([this, wParam, lParam] {
       tickHeld_ = false;
-      Deliver(kWmTimer, wParam, lParam);
+      // A timer stopped meanwhile takes its pending tick with it.
+      const auto it = timers_.find(static_cast<unsigned>(wParam));
+      if (it != timers_.end() && it->second->isActive()) Deliver(kWmTimer, wParam, lParam);
     });
     return;
   }

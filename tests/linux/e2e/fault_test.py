@@ -85,7 +85,9 @@ class SerialFaults(Fault):
         app.key("alt+s")
         self.assertEqual(self.box.frames(2), [STX + b"AM" + CR, STX + b"AL" + CR])
         self.box.send("A,L,012,0,0")
-        app.wait_said(["Started", "On Bearing 0 1 2 "])
+        # START took the focus from the GoTo box, so the stop report gives it
+        # back with its prompt, as on Windows.
+        app.wait_said(["Started", "On Bearing 0 1 2 ", "", "Enter Bearing"])
         self.exit(app)
         self.assertEqual(app.stat_dat(), b'"7",1\r\n')
 

@@ -260,6 +260,19 @@ class WindowsEdition(unittest.TestCase):
                     self.assertEqual(app.proc.wait(20), code)
                     self.assertEqual(app.said(), [])
 
+    def test_5_with_a_screen_reader_typing_is_not_echoed(self):
+        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--screen-reader"])
+        self.addCleanup(app.close)
+        app.wait_said(["Rotavox Controller ", "Set Com Port"])
+        app.wait_window()
+        app.type("8")
+        app.key("alt+t")
+        app.type("9")
+        app.key("alt+x")
+        app.wait_said(["Goodbye"])
+        self.assertEqual(app.said(), ["Rotavox Controller ", "Set Com Port", "Enter Bearing", "Goodbye"])
+        self.assertEqual(app.proc.wait(20), 0)
+
     @staticmethod
     def connect(port):
         try:

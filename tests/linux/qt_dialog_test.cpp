@@ -3,6 +3,8 @@
 // box into the handler's commands, and shows screen readers what it should.
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
@@ -196,6 +198,14 @@ TEST_F(QtDialogTest, KeysBecomeTheHandlersCommands) {
     EXPECT_EQ(log, Messages(1, {kWmCommand, r.cmd})) << r.from << " key " << r.key;
     EXPECT_TRUE(!active || QApplication::focusWidget() == Widget(r.from)) << r.from;
     EXPECT_TRUE(dialog->isVisible());
+  }
+  // A paste into the GoTo box that would not fit its width is refused whole.
+  auto* goTo = static_cast<QLineEdit*>(Widget(kGoToBox));
+  for (const auto& [pasted, kept] : {std::pair("1234567890", ""), std::pair("45", "45")}) {
+    goTo->clear();
+    QGuiApplication::clipboard()->setText(QString::fromLatin1(pasted));
+    goTo->paste();
+    EXPECT_EQ(goTo->text().toStdString(), kept) << pasted;
   }
   if (!active) GTEST_SKIP() << "no active off-screen window; step keys count only in one";
   for (const Qt::Key key : {Qt::Key_PageUp, Qt::Key_PageDown}) {

@@ -214,16 +214,25 @@ bool DialogKeys::Fits(int index, const QKeyEvent& key) const {
     text.remove(at, edit->selectedText().size());
   }
   text.insert(at, key.text());
+  return TextFitsBox(*edit, text);
+}
+
+bool TextFitsBox(const QLineEdit& edit, const QString& text) {
   // The text area: inside the sunken frame, the text margins and the
   // edit's own margin.
-  const QMargins margins = edit->textMargins();
-  const int frame = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit) : 0;
-  const int room =
-      edit->width() - 2 * frame - margins.left() - margins.right() - 2 * kLineEditInnerMargin;
+  const QMargins margins = edit.textMargins();
+  const int frame = edit.hasFrame() ? edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &edit) : 0;
+  const int room = edit.width() - 2 * frame - margins.left() - margins.right() - 2 * kLineEditInnerMargin;
   // Measured in the dialog's units, the box takes as many characters as
   // its Windows twin, whose font is the one the layout was made for.
-  const QFontMetrics metrics = edit->fontMetrics();
+  const QFontMetrics metrics = edit.fontMetrics();
   return metrics.horizontalAdvance(text) * kBaseUnitX / BaseUnitOf(metrics) <= room;
+}
+
+FitsBoxValidator::FitsBoxValidator(QLineEdit* edit) : QValidator(edit), edit_(edit) {}
+
+QValidator::State FitsBoxValidator::validate(QString& input, int& /*position*/) const {
+  return TextFitsBox(*edit_, input) ? Acceptable : Invalid;
 }
 
 }  // namespace rotavox

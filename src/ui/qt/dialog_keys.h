@@ -28,14 +28,33 @@
 #pragma once
 
 #include <QString>
+#include <QValidator>
 
 #include <functional>
 #include <vector>
 
 class QKeyEvent;
+class QLineEdit;
 class QWidget;
 
 namespace rotavox {
+
+// Whether `text` fits the text area of `edit` as the same text would fit
+// the Windows edition's box: measured in the dialog's base units.
+bool TextFitsBox(const QLineEdit& edit, const QString& text);
+
+// Keeps an edit box that never scrolls from taking, by a paste, more than
+// fits its width; the paste is refused whole.
+class FitsBoxValidator final : public QValidator {
+  Q_OBJECT
+
+ public:
+  explicit FitsBoxValidator(QLineEdit* edit);
+  State validate(QString& input, int& position) const override;
+
+ private:
+  const QLineEdit* edit_;
+};
 
 class DialogKeys {
  public:

@@ -139,6 +139,7 @@ void QtMainDialog::BuildControls() {
   connect(voice, &QCheckBox::clicked, this, [this] { Notify(kVoiceCheck, kBnClicked); });
   QLabel* goToLabel = label(kGoToLabel, "Go&To:", 120, 220, 20, 10);
   QLineEdit* goToBox = edit(kGoToBox, "Go To", 145, 220, 30, 10);
+  goToBox->setValidator(new FitsBoxValidator(goToBox));  // it never scrolls
   QLabel* status = label(kStatusLabel, "", 280, 10, 55, 10);
   SetAccessibleRole(status, QAccessible::StatusBar);
   button(kExitButton, "E&XIT", 20, 240, 40, 15);

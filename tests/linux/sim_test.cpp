@@ -258,3 +258,29 @@ TEST(PtyCBox, AnswersThroughThePseudoTerminalAcrossReopens) {
 
 }  // namespace
 }  // namespace rotavox::sim
+
+namespace rotavox::sim {
+namespace {
+
+TEST(PtyCBox, ATurnAfterAPauseTakesTheTimeItsSpeedSays) {
+  CBoxOptions options = At(0);
+  options.degreesPerSecond = 60;
+  PtyCBox box(options);
+  const int fd = OpenSoon(box.SlavePath());
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  usleep(600'000);  // idle: the box waits for a frame with no time-out
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_EQ(write(fd, "\x02" "AG30\r", 6), 6);
+  std::string line;
+  do {
+    line = ReadLine(fd, milliseconds(3000));
+  } while (!line.empty() && line != "\x02" "A,?,030,R\r");
+  const auto took = std::chrono::steady_clock::now() - sent;
+  EXPECT_EQ(line, "\x02" "A,?,030,R\r");
+  EXPECT_GE(took, milliseconds(450));  // 30 degrees at 60 a second
+  EXPECT_LE(took, milliseconds(800));
+  close(fd);
+}
+
+}  // namespace
+}  // namespace rotavox::sim

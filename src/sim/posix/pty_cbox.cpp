@@ -122,6 +122,14 @@ void PtyCBox::Run() {
     poll(fds, 3, ticking ? static_cast<int>(tick_.count()) : -1);
     if (stop_) break;
 
+    // The time that passed before the controller's bytes came belongs to
+    // what the box was doing then: a turn they start begins now, not at
+    // the last wake-up.
+    const auto now = steady_clock::now();
+    const auto elapsed = duration_cast<milliseconds>(now - last);
+    last += elapsed;
+    std::string out = model_.Advance(elapsed);
+
     // The controller's bytes first, then its opens: any byte read here was
     // written after the open that came before it, so the flush on that open
     // never throws away an answer to it.
@@ -139,11 +147,7 @@ void PtyCBox::Run() {
       }
     }
     WatchOpens();
-
-    const auto now = steady_clock::now();
-    const auto elapsed = duration_cast<milliseconds>(now - last);
-    last += elapsed;
-    const std::string out = model_.Advance(elapsed);
+    out += model_.Advance(milliseconds(0));  // the answers to those bytes
     // Whatever the terminal cannot take now (nobody reading, or nobody
     // there) is lost, as on a serial line.
     for (std::size_t sent = 0; sent < out.size();) {

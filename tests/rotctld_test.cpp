@@ -4,6 +4,7 @@
 
 #include "fakes.h"
 #include "link/rotctld.h"
+#include "link/udp_aim.h"
 
 namespace rotavox::testing {
 namespace {
@@ -12,26 +13,31 @@ constexpr LinkSnapshot kLinked{true, 90};
 constexpr LinkSnapshot kDown{false, 0};
 
 TEST(Rotctld, AnswersEveryForm) {
-  const std::string dump =
-      "Model name: Rotavox\nMfg name: Rotavox\nBackend version: 1.03\nRot type: Azimuth\n"
-      "Min Azimuth: 0.000000\nMax Azimuth: 360.000000\nMin Elevation: 0.000000\n"
-      "Max Elevation: 0.000000\nCan set Position: Y\nCan get Position: Y\nCan Stop: N\n"
-      "Can Park: N\n";
+  const std::string state =
+      "1\n0\nmin_az=0.000000\nmax_az=360.000000\nmin_el=0.000000\nmax_el=90.000000\n"
+      "south_zero=0\nrot_type=Az\ndone\n";
+  const std::string caps =
+      "Caps dump for model:\t0\nModel name:\t\tRotavox\nMfg name:\t\tRotavox\n"
+      "Backend version:\t1.03\nRot type:\t\tAzimuth\nMin Azimuth:\t\t0.00\nMax Azimuth:\t\t360.00\n"
+      "Min Elevation:\t\t0.00\nMax Elevation:\t\t90.00\nCan set Position:\tY\nCan get Position:\tY\n"
+      "Can Stop:\t\tY\nCan Park:\t\tN\nCan Move:\t\tN\nCan get Info:\t\tY\nRPRT 0\n";
+  using K = RemoteAim::Kind;
   const struct {
     const char* line;
     LinkSnapshot snapshot;
     std::string text;
-    std::optional<std::int32_t> turn;
+    std::optional<RemoteAim> aim;
   } cases[] = {
       {"p", kLinked, "90.000000\n0.000000\n", {}},
       {"\\get_pos", kLinked, "90.000000\n0.000000\n", {}},
       {"p\r", kLinked, "90.000000\n0.000000\n", {}},
       {"p", kDown, "RPRT -6\n", {}},
-      {"P 180.25 10.00", kLinked, "RPRT 0\n", 180},
-      {"\\set_pos 180,50 0,00", kLinked, "RPRT 0\n", 180},  // comma decimals, half to even
-      {"P 181.5 0", kLinked, "RPRT 0\n", 182},
-      {"P 0 0", kLinked, "RPRT 0\n", 0},
-      {"P 360 0", kLinked, "RPRT 0\n", 360},
+      {"P 180.25 10.00", kLinked, "RPRT 0\n", RemoteAim{K::kTurn, 180}},
+      {"\\set_pos 180,50 0,00", kLinked, "RPRT 0\n", RemoteAim{K::kTurn, 180}},  // half to even
+      {"P 181.5 0", kLinked, "RPRT 0\n", RemoteAim{K::kTurn, 182}},
+      {"P 0 0", kLinked, "RPRT 0\n", RemoteAim{K::kTurn, 0}},
+      {"P 360 0", kLinked, "RPRT 0\n", RemoteAim{K::kTurn, 360}},
+      {"P 359.6 0", kLinked, "RPRT 0\n", RemoteAim{K::kTurn, 360}},
       {"P 361 0", kLinked, "RPRT -1\n", {}},
       {"P -1 0", kLinked, "RPRT -1\n", {}},
       {"P 90", kLinked, "RPRT -1\n", {}},
@@ -39,29 +45,111 @@ TEST(Rotctld, AnswersEveryForm) {
       {"P 9e999 0", kLinked, "RPRT -1\n", {}},
       {"P 90 0 7", kLinked, "RPRT -1\n", {}},
       {"P 90 0", kDown, "RPRT -6\n", {}},
+      {"S", kLinked, "RPRT 0\n", RemoteAim{K::kStop, 0}},
+      {"\\stop", kDown, "RPRT -6\n", {}},
       {"_", kDown, "Rotavox Controller v1.03 for Prosistel C BOX\n", {}},
-      {"\\dump_state", kDown, dump, {}},
-      {"1", kDown, dump, {}},
-      {"S", kLinked, "RPRT -4\n", {}},
+      {"\\dump_state", kDown, state, {}},
+      {"+\\dump_state", kDown,
+       "dump_state:\nrotctld Protocol Ver: 1\nRotor Model: 0\nMinimum Azimuth: 0.000000\n"
+       "Maximum Azimuth: 360.000000\nMinimum Elevation: 0.000000\nMaximum Elevation: 90.000000\n"
+       "South Zero: 0\nrot_type=Az\ndone\nRPRT 0\n", {}},
+      {"1", kDown, caps, {}},
+      {"\\dump_caps", kLinked, caps, {}},
+      {"C timeout 500", kLinked, "RPRT 0\n", {}},
       {"\\park", kLinked, "RPRT -4\n", {}},
+      {"M 8 50", kLinked, "RPRT -4\n", {}},
+      {"R 1", kLinked, "RPRT -4\n", {}},
       {"x", kLinked, "RPRT -1\n", {}},
       {"\\get_posx", kLinked, "RPRT -1\n", {}},
       {"", kLinked, "", {}},
       {"+p", kLinked, "get_pos:\nAzimuth: 90.000000\nElevation: 0.000000\nRPRT 0\n", {}},
       {";p", kLinked, "get_pos:;Azimuth: 90.000000;Elevation: 0.000000;RPRT 0\n", {}},
-      {"|\\set_pos 45 0", kLinked, "set_pos: 45 0|RPRT 0\n", 45},
-      {",S", kLinked, "stop:,RPRT -4\n", {}},
+      {"|\\set_pos 45 0", kLinked, "set_pos: 45 0|RPRT 0\n", RemoteAim{K::kTurn, 45}},
+      {",K", kLinked, "park:,RPRT -4\n", {}},
       {"+_", kLinked, "get_info:\nInfo: Rotavox Controller v1.03 for Prosistel C BOX\nRPRT 0\n", {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     const RotctldAnswer answer = AnswerRotctld(c.line, c.snapshot);
     EXPECT_EQ(answer.text, c.text);
-    EXPECT_EQ(answer.turnTo, c.turn);
+    EXPECT_EQ(answer.aim, c.aim);
     EXPECT_FALSE(answer.close);
   }
   EXPECT_TRUE(AnswerRotctld("q", kLinked).close);
   EXPECT_TRUE(AnswerRotctld("Q", kLinked).close);
+}
+
+// Both kinds of UDP datagram: N1MM's rotor packets and PstRotator's.
+TEST(UdpAim, ReadsBothPacketKinds) {
+  using K = RemoteAim::Kind;
+  const std::string n1mm = "<N1MMRotor><rotor>C BOX</rotor><goazi>%A</goazi><offset>%O</offset>"
+                           "<bidirectional>0</bidirectional><freqband>14</freqband></N1MMRotor>";
+  const auto packet = [&](const char* az, const char* offset) {
+    std::string p = n1mm;
+    p.replace(p.find("%A"), 2, az);
+    p.replace(p.find("%O"), 2, offset);
+    return p;
+  };
+  const struct {
+    std::string datagram;
+    std::optional<RemoteAim> aim;
+    bool n1mm;
+  } cases[] = {
+      {packet("55.0", "0.0"), RemoteAim{K::kTurn, 55}, true},
+      {packet("146.5", "0"), RemoteAim{K::kTurn, 146}, true},  // half to even
+      {packet("350", "20.0"), RemoteAim{K::kTurn, 10}, true},  // past north
+      {packet("10", "-20"), RemoteAim{K::kTurn, 350}, true},
+      {packet("360", "0"), RemoteAim{K::kTurn, 0}, true},
+      {packet("359.6", "0"), RemoteAim{K::kTurn, 0}, true},
+      {packet("361", "0"), {}, false},
+      {packet("-1", "0"), {}, false},
+      {packet("north", "0"), {}, false},
+      {packet("55", "x"), {}, false},
+      {"<N1MMRotor><rotor>C BOX</rotor><goazi>55</goazi></N1MMRotor>", RemoteAim{K::kTurn, 55}, true},
+      {"<N1MMRotor><stop><rotor>C BOX</rotor><freqband>14</freqband></stop></N1MMRotor>",
+       RemoteAim{K::kStop, 0}, true},
+      {"<PST><AZIMUTH>85</AZIMUTH></PST>", RemoteAim{K::kTurn, 85}, false},
+      {"<PST>\r\n<AZIMUTH> 270 </AZIMUTH>\r\n</PST>", RemoteAim{K::kTurn, 270}, false},
+      {"<PST><STOP>1</STOP></PST>", RemoteAim{K::kStop, 0}, false},
+      {"<PST><STOP>0</STOP></PST>", {}, false},
+      {"<PST><AZIMUTH>400</AZIMUTH></PST>", {}, false},
+      {"<PST><AZIMUTH>85</PST>", {}, false},
+      {"<PST><ELEVATION>30</ELEVATION></PST>", {}, false},
+      {"P 90 0", {}, false},
+      {"", {}, false},
+      {"<PST><AZIMUTH>85</AZIMUTH></PST>" + std::string(kUdpMaxDatagram, ' '), {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.datagram.substr(0, 80));
+    const auto got = ParseUdpAim(c.datagram);
+    EXPECT_EQ(got ? std::optional(got->aim) : std::nullopt, c.aim);
+    if (got) {
+      EXPECT_EQ(got->n1mm, c.n1mm);
+    }
+  }
+  EXPECT_EQ(ParseUdpAim(packet("55", "0"))->rotor, "C BOX");
+  EXPECT_EQ(N1mmStatus("C BOX", 146), "C BOX @ 1460");
+  EXPECT_EQ(N1mmStatus("C BOX", 0), "C BOX @ 0");
+}
+
+// Status goes to the logger when the bearing moves and on arrival; aims
+// are let through at a bounded rate.
+TEST(UdpAim, StatusWhenItMattersAndABoundedRate) {
+  StatusWatch watch;
+  const struct {
+    LinkSnapshot snapshot;
+    bool news;
+  } steps[] = {
+      {{false, 0, false}, false}, {{true, 10, false}, true}, {{true, 10, false}, false},
+      {{true, 20, true}, true},   {{true, 20, true}, false}, {{true, 20, false}, true},
+  };
+  for (const auto& s : steps) EXPECT_EQ(watch.Changed(s.snapshot), s.news) << s.snapshot.bearing;
+
+  AimRate rate(3, std::chrono::milliseconds(100));
+  const auto t0 = AimRate::Clock::time_point{};
+  int allowed = 0;
+  for (int ms = 0; ms < 1000; ms += 10) allowed += rate.Allow(t0 + std::chrono::milliseconds(ms));
+  EXPECT_EQ(allowed, 3 + 9);  // the burst, then one each 100 ms
 }
 
 TEST(Rotctld, LinkedOnlyAfterAReplySinceStart) {
@@ -89,8 +177,31 @@ TEST(Rotctld, RemoteTurnSendsLikeGoButLeavesTheBoxAlone) {
   rig.ClearLog();
   RemoteGoTo(rig.context, 33);  // already there: nothing
   RemoteGoTo(rig.context, 180);
-  EXPECT_EQ(rig.log, Log{"send:<STX>AG180<CR>"});
+  RemoteStop(rig.context);  // where the box last said it is
+  EXPECT_EQ(rig.log, (Log{"send:<STX>AG180<CR>", "send:<STX>AG33<CR>"}));
   EXPECT_EQ(rig.dialog.Text(kGoToBox), "12");
+}
+
+// A server's datagrams: aims handed on, the rest counted, and the loggers
+// that aimed with N1MM packets told where the antenna is.
+TEST(UdpAim, ServerSideAimsCountsAndTellsLoggers) {
+  UdpAims aims(2);
+  const auto now = UdpAims::Clock::time_point{};
+  const std::string n1mm = "<N1MMRotor><rotor>Beam</rotor><goazi>90</goazi></N1MMRotor>";
+  const std::string pst = "<PST><AZIMUTH>80</AZIMUTH></PST>";
+  EXPECT_EQ(aims.Receive(0, 7, n1mm, n1mm.size(), now), (RemoteAim{RemoteAim::Kind::kTurn, 90}));
+  EXPECT_EQ(aims.Receive(1, 8, pst, pst.size(), now), (RemoteAim{RemoteAim::Kind::kTurn, 80}));
+  EXPECT_EQ(aims.Receive(1, 8, "junk", 4, now), std::nullopt);
+  EXPECT_EQ(aims.Receive(1, 8, pst.substr(0, 10), 5000, now), std::nullopt);  // cut short
+  EXPECT_EQ(aims.Ignored(), 2u);
+  const auto told = aims.Publish({true, 45, true});
+  ASSERT_EQ(told.size(), 1u);  // the PstRotator sender wants no status
+  EXPECT_EQ(told[0].socket, 0u);
+  EXPECT_EQ(told[0].to, 7u);
+  EXPECT_EQ(told[0].text, "Beam @ 450");
+  EXPECT_TRUE(aims.Publish({true, 45, true}).empty());  // nothing new
+  for (std::uint32_t from = 100; from < 120; ++from) aims.Receive(0, from, n1mm, n1mm.size(), now);
+  EXPECT_EQ(aims.Publish({true, 46, true}).size(), UdpAims::kMaxPeers);
 }
 
 // A connection's bytes: lines may come in pieces, an oversized line is
@@ -98,7 +209,7 @@ TEST(Rotctld, RemoteTurnSendsLikeGoButLeavesTheBoxAlone) {
 TEST(RotctldClient, CutsLinesAndKeepsItsLimits) {
   RotctldClient client;
   EXPECT_TRUE(client.Receive("P 45", kLinked).empty());
-  EXPECT_EQ(client.Receive(" 0\np\n", kLinked), std::vector<std::int32_t>{45});
+  EXPECT_EQ(client.Receive(" 0\np\n", kLinked), (std::vector<RemoteAim>{{RemoteAim::Kind::kTurn, 45}}));
   EXPECT_EQ(client.Pending(), "RPRT 0\n90.000000\n0.000000\n");
   client.Sent(client.Pending().size());
 

@@ -48,11 +48,16 @@ TEST(Options, Table) {
     bool help;
     std::string error;
     bool screenReader = false;
+    std::vector<Endpoint> udp = {};
   } cases[] = {
       {{}, false, "", {}, false, ""},
       {{"--simulate"}, true, "", {}, false, ""},
       {{"--screen-reader", "--simulate"}, true, "", {}, false, "", true},
       {{"--screen-reader=on"}, false, "", {}, false, "--screen-reader takes no value"},
+      {{"--udp", "0.0.0.0:12040", "--udp=12000"}, false, "", {}, false, "", false,
+       {{"0.0.0.0", 12040}, {"127.0.0.1", 12000}}},
+      {{"--udp", "12040:"}, false, "", {}, false, "--udp needs [ADDRESS:]PORT, e.g. 12040 or 127.0.0.1:12000"},
+      {{"--udp", ":70000"}, false, "", {}, false, "--udp needs [ADDRESS:]PORT, e.g. 12040 or 127.0.0.1:12000"},
       {{"--voice", "log:/tmp/x"}, false, "log:/tmp/x", {}, false, ""},
       {{"--voice=log:/tmp/x:30"}, false, "log:/tmp/x:30", {}, false, ""},
       {{"--map-port", "COM7=/dev/pts/3", "--map-port=COM8=/dev/ttyS1"}, false, "",
@@ -75,6 +80,7 @@ TEST(Options, Table) {
     EXPECT_EQ(p.options.portMaps, c.maps);
     EXPECT_EQ(p.options.help, c.help);
     EXPECT_EQ(p.options.screenReader, c.screenReader);
+    EXPECT_EQ(p.options.udp, c.udp);
   }
 }
 

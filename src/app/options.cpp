@@ -2,6 +2,21 @@
 #include "app/options.h"
 
 namespace rotavox {
+namespace {
+
+// [ADDRESS:]PORT; the address defaults to loopback, since neither protocol
+// has any authentication.
+bool ParseEndpoint(const std::string& value, Endpoint* endpoint) {
+  const std::size_t colon = value.rfind(':');
+  const std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
+  if (colon != std::string::npos) endpoint->address = value.substr(0, colon);
+  bool digits = !port.empty() && port.size() <= 5;
+  for (const char c : port) digits = digits && c >= '0' && c <= '9';
+  endpoint->port = digits ? std::stoi(port) : 0;
+  return digits && endpoint->port >= 1 && endpoint->port <= 65535 && !endpoint->address.empty();
+}
+
+}  // namespace
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
@@ -50,20 +65,21 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       o.voice = value;
     } else if (name == "--rotctld") {
       if (!takeValue()) return parsed;
-      // [ADDRESS:]PORT; the address defaults to loopback, since the
-      // protocol has no authentication.
-      const std::size_t colon = value.rfind(':');
-      std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
-      if (colon != std::string::npos) o.rotctldAddress = value.substr(0, colon);
-      int number = 0;
-      bool digits = !port.empty() && port.size() <= 5;
-      for (const char c : port) digits = digits && c >= '0' && c <= '9';
-      if (digits) number = std::stoi(port);
-      if (!digits || number < 1 || number > 65535 || o.rotctldAddress.empty()) {
+      Endpoint endpoint;
+      if (!ParseEndpoint(value, &endpoint)) {
         parsed.error = "--rotctld needs [ADDRESS:]PORT, e.g. 4533 or 127.0.0.1:4533";
         return parsed;
       }
-      o.rotctldPort = number;
+      o.rotctldAddress = endpoint.address;
+      o.rotctldPort = endpoint.port;
+    } else if (name == "--udp") {
+      if (!takeValue()) return parsed;
+      Endpoint endpoint;
+      if (!ParseEndpoint(value, &endpoint)) {
+        parsed.error = "--udp needs [ADDRESS:]PORT, e.g. 12040 or 127.0.0.1:12000";
+        return parsed;
+      }
+      o.udp.push_back(endpoint);
     } else if (name == "--map-port") {
       if (!takeValue()) return parsed;
       o.portMaps.push_back(value);
@@ -84,9 +100,14 @@ const char* const kScreenReaderHelp = R"(  --screen-reader        a screen reade
 const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
                          serve station programs (Gpredict, CQRLOG, ...) with
                          the rotctld network protocol on PORT (usually 4533);
-                         ADDRESS defaults to 127.0.0.1. The protocol has no
-                         authentication: give another address only on a
-                         network you trust
+                         ADDRESS defaults to 127.0.0.1
+  --udp [ADDRESS:]PORT   take aims by UDP datagram on PORT (repeatable): N1MM
+                         Logger+ rotor packets (its port 12040; status goes
+                         back to port 13010 of the sender) and PstRotator
+                         packets (its port 12000); ADDRESS defaults to
+                         127.0.0.1
+                         Neither protocol has any authentication: give
+                         another address only on a network you trust
 )";
 
 std::string HelpText(std::string_view program) {

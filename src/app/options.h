@@ -8,6 +8,13 @@
 
 namespace rotavox {
 
+// Where a server listens: an IPv4 address (loopback unless given) and a port.
+struct Endpoint {
+  std::string address = "127.0.0.1";
+  int port = 0;
+  bool operator==(const Endpoint&) const = default;
+};
+
 struct Options {
   bool help = false;
   bool version = false;
@@ -18,6 +25,8 @@ struct Options {
   // A server for station programs (rotctld protocol); port 0: none.
   std::string rotctldAddress = "127.0.0.1";
   int rotctldPort = 0;
+  // UDP ports for aims from contest and logging programs (N1MM, PstRotator).
+  std::vector<Endpoint> udp;
 };
 
 struct ParsedOptions {
@@ -32,7 +41,7 @@ std::string HelpText(std::string_view program);
 // The --screen-reader and --rotctld lines of the help, shared by both
 // editions' help texts.
 extern const char* const kScreenReaderHelp;
-extern const char* const kRotctldHelp;
+extern const char* const kRotctldHelp;  // with --udp
 std::string VersionText();
 
 }  // namespace rotavox

@@ -67,7 +67,8 @@ struct Response {
 };
 
 std::string Status(int status) {
-  return "RPRT " + (status == 0 ? std::string("0") : "-" + std::to_string(status));
+  std::string text = status == 0 ? "RPRT " : "RPRT -";
+  return text.append(std::to_string(status));
 }
 
 std::string Render(const Response& r, char separator, bool extended) {
@@ -92,6 +93,7 @@ LinkSnapshot TakeSnapshot(const ProgramState& s) {
   LinkSnapshot snapshot;
   snapshot.linked = s.PollTimerId != 0 && s.ReplyPending == 0 && s.SilentTicks != kAlarmRaised;
   snapshot.bearing = s.CurrentBearing;
+  snapshot.turning = s.Turning != 0;
   return snapshot;
 }
 
@@ -113,9 +115,9 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
   static const struct {
     const char* shortName;
     const char* longName;
-  } kNames[] = {{"p", "get_pos"},   {"P", "set_pos"}, {"_", "get_info"},
-                {"1", "dump_caps"}, {"S", "stop"},    {"K", "park"},
-                {"q", "quit"},      {"Q", "quit"},    {"", "dump_state"}};
+  } kNames[] = {{"p", "get_pos"},   {"P", "set_pos"},  {"_", "get_info"}, {"1", "dump_caps"},
+                {"S", "stop"},      {"K", "park"},     {"M", "move"},     {"R", "reset"},
+                {"C", "set_conf"},  {"q", "quit"},     {"Q", "quit"},     {"", "dump_state"}};
   std::string name;
   for (const auto& n : kNames) {
     if ((*n.shortName && command == n.shortName) || command == std::string("\\") + n.longName) {
@@ -125,6 +127,7 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
 
   Response r;
   r.name = name.empty() ? command : name;
+  const std::string model = std::to_string(kRotctldModel);
   if (name == "quit") {
     answer.close = true;
     return answer;
@@ -135,7 +138,6 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
     } else {
       r.values = {Fixed(snapshot.bearing), Fixed(0)};
       r.keyed = {"Azimuth: " + r.values[0], "Elevation: " + r.values[1]};
-
     }
   } else if (name == "set_pos") {
     const std::optional<double> az = words.size() >= 2 ? Number(words[1]) : std::nullopt;
@@ -146,22 +148,47 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
     } else if (!snapshot.linked) {
       r.status = kIoError;
     } else {
-      answer.turnTo = ToInt32(*az);
+      answer.aim = RemoteAim{RemoteAim::Kind::kTurn, ToInt32(*az)};
       r.status = 0;
     }
+  } else if (name == "stop") {
+    if (snapshot.linked) answer.aim = RemoteAim{RemoteAim::Kind::kStop, 0};
+    r.status = snapshot.linked ? 0 : kIoError;
   } else if (name == "get_info") {
     r.values = {kRotctldInfo};
     r.keyed = {std::string("Info: ") + kRotctldInfo};
-  } else if (name == "dump_state" || name == "dump_caps") {
-    const std::vector<std::string> lines = {
-        "Model name: Rotavox",        "Mfg name: Rotavox",         "Backend version: 1.03",
-        "Rot type: Azimuth",          "Min Azimuth: 0.000000",     "Max Azimuth: 360.000000",
-        "Min Elevation: 0.000000",    "Max Elevation: 0.000000",
-        "Can set Position: Y",        "Can get Position: Y",       "Can Stop: N",
-        "Can Park: N"};
-    r.values = lines;
-    r.keyed = lines;
-  } else if (name == "stop" || name == "park") {
+  } else if (name == "dump_state") {
+    // Hamlib's network client reads these lines up to "done": the first
+    // line makes it take the range that follows instead of -180 to 180.
+    r.values = {"1",     model, "min_az=0.000000", "max_az=360.000000", "min_el=0.000000",
+                "max_el=90.000000", "south_zero=0", "rot_type=Az", "done"};
+    r.keyed = {"rotctld Protocol Ver: 1",     std::string("Rotor Model: ").append(model),
+               "Minimum Azimuth: 0.000000",   "Maximum Azimuth: 360.000000",
+               "Minimum Elevation: 0.000000", "Maximum Elevation: 90.000000",
+               "South Zero: 0",               "rot_type=Az",
+               "done"};
+  } else if (name == "dump_caps") {
+    r.values = {std::string("Caps dump for model:\t").append(model),
+                "Model name:\t\tRotavox",
+                "Mfg name:\t\tRotavox",
+                "Backend version:\t1.03",
+                "Rot type:\t\tAzimuth",
+                "Min Azimuth:\t\t0.00",
+                "Max Azimuth:\t\t360.00",
+                "Min Elevation:\t\t0.00",
+                "Max Elevation:\t\t90.00",
+                "Can set Position:\tY",
+                "Can get Position:\tY",
+                "Can Stop:\t\tY",
+                "Can Park:\t\tN",
+                "Can Move:\t\tN",
+                "Can get Info:\t\tY"};
+    r.keyed = r.values;
+    r.status = 0;
+  } else if (name == "set_conf") {
+    for (std::size_t w = 1; w < words.size(); ++w) r.args += (w > 1 ? " " : "") + words[w];
+    r.status = 0;
+  } else if (name == "park" || name == "move" || name == "reset") {
     r.status = kNotImplemented;
   } else {
     r.status = kInvalid;
@@ -170,9 +197,8 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
   return answer;
 }
 
-std::vector<std::int32_t> RotctldClient::Receive(std::string_view bytes,
-                                                const LinkSnapshot& snapshot) {
-  std::vector<std::int32_t> turns;
+std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const LinkSnapshot& snapshot) {
+  std::vector<RemoteAim> turns;
   if (closing_) return turns;
   in_.append(bytes);
   std::size_t start = 0;
@@ -191,7 +217,7 @@ std::vector<std::int32_t> RotctldClient::Receive(std::string_view bytes,
     }
     const RotctldAnswer answer = AnswerRotctld(line, snapshot);
     out_ += answer.text;
-    if (answer.turnTo) turns.push_back(*answer.turnTo);
+    if (answer.aim) turns.push_back(*answer.aim);
     if (answer.close) {
       closing_ = true;
       in_.clear();
@@ -212,6 +238,18 @@ std::vector<std::int32_t> RotctldClient::Receive(std::string_view bytes,
 void RemoteGoTo(Context& context, std::int32_t azimuth) {
   if (azimuth == context.state.CurrentBearing) return;
   context.port.Send(GoToFrame(std::to_string(azimuth)));
+}
+
+void RemoteStop(Context& context) {
+  context.port.Send(GoToFrame(std::to_string(context.state.CurrentBearing)));
+}
+
+void RemoteAimAt(Context& context, const RemoteAim& aim) {
+  if (aim.kind == RemoteAim::Kind::kStop) {
+    RemoteStop(context);
+  } else {
+    RemoteGoTo(context, aim.azimuth);
+  }
 }
 
 }  // namespace rotavox

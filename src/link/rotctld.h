@@ -2,17 +2,21 @@
 // set, plain text over TCP), answered from what the window last published.
 //
 // One command a line, short ("p", "P 90 0") or long ("\get_pos",
-// "\set_pos 90 0"). Commands supported:
+// "\set_pos 90 0"). Commands supported, answered as Hamlib's own rotctld
+// answers them where its clients parse the answer:
 //   p  \get_pos     azimuth and elevation, one a line ("90.000000", "0.000000")
-//   P  \set_pos     turn to AZ (EL ignored); AZ rounded to a whole degree
+//   P  \set_pos     turn to AZ (0 to 360; EL ignored), rounded to a degree
+//   S  \stop        stop where the antenna is
 //   _  \get_info    one line naming the program
-//      \dump_state  "Key: value" lines with the azimuth range
-//   1  \dump_caps   the same with the capabilities
-//   S  \stop        not implemented here (the box has no such frame)
-//   K  \park        not implemented here
+//      \dump_state  protocol version 1: "1", the model, key=value lines of
+//                   the range (azimuth 0 to 360), "done"
+//   1  \dump_caps   the capabilities, as the reference prints them
+//   C  \set_conf    accepted, changes nothing
+//   K  \park, M \move, R \reset   not implemented (the box has no such frame)
 //   q  Q            closes the connection
-// A set command answers "RPRT 0"; an error "RPRT -n": 1 invalid argument,
-// 4 not implemented, 6 I/O error (the link to the box is not up). A line
+// A set command answers "RPRT 0"; an error "RPRT -n": 1 invalid argument
+// or unknown command, 4 not implemented, 6 I/O error (the link to the box
+// is not up: p, P and S until the box has answered since START). A line
 // starting with '+' answers in the extended form ("get_pos:", "Key: value"
 // lines, "RPRT n"); with ';', '|' or ',' the same on one line, with that
 // separator. Decimal commas are taken as points.
@@ -36,6 +40,15 @@ struct ProgramState;
 struct LinkSnapshot {
   bool linked = false;  // START done and the box has answered since
   std::int32_t bearing = 0;
+  bool turning = false;  // the box reports busy
+};
+
+// What a remote client asks of the antenna.
+struct RemoteAim {
+  enum class Kind { kTurn, kStop };
+  Kind kind = Kind::kTurn;
+  std::int32_t azimuth = 0;  // for a turn: 0 to 360
+  bool operator==(const RemoteAim&) const = default;
 };
 
 // Taken on the window's thread after each message it handles.
@@ -43,11 +56,13 @@ LinkSnapshot TakeSnapshot(const ProgramState& state);
 
 struct RotctldAnswer {
   std::string text;                      // sent back as it stands
-  std::optional<std::int32_t> turnTo;    // a set_pos for the window's thread
+  std::optional<RemoteAim> aim;          // a turn or stop for the window's thread
   bool close = false;                    // the client asked to leave
 };
 
 inline constexpr const char* kRotctldInfo = "Rotavox Controller v1.03 for Prosistel C BOX";
+// The model number in dump_state: Rotavox is no Hamlib backend.
+inline constexpr int kRotctldModel = 0;
 inline constexpr std::size_t kRotctldMaxLine = 512;
 // Answers waiting for a client that does not read them; past this the
 // client is dropped.
@@ -62,8 +77,8 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
 // is read and the connection ends when its answers are out.
 class RotctldClient {
  public:
-  // Bytes read from the client. Returns the turns asked for, in order.
-  std::vector<std::int32_t> Receive(std::string_view bytes, const LinkSnapshot& snapshot);
+  // Bytes read from the client. Returns the aims asked for, in order.
+  std::vector<RemoteAim> Receive(std::string_view bytes, const LinkSnapshot& snapshot);
   // The client has closed its side: answer what is there, then close.
   void EndOfInput() { closing_ = true; }
 
@@ -86,5 +101,10 @@ class RotctldClient {
 // A turn asked for by a remote client, on the window's thread: the same as
 // GO with the bearing typed as a plain number, but GoToBox is not touched.
 void RemoteGoTo(Context& context, std::int32_t azimuth);
+// A stop: the box is sent the last bearing it reported, so it turns no
+// further; nothing is said unless it reports a change.
+void RemoteStop(Context& context);
+// Either of the two.
+void RemoteAimAt(Context& context, const RemoteAim& aim);
 
 }  // namespace rotavox

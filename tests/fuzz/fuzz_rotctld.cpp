@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "link/rotctld.h"
+#include "link/udp_aim.h"
 
 namespace {
 
@@ -23,9 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Every answer is whole lines; a turn is a bearing on the dial and only
   // while the link is up.
   Check(answer.text.empty() || answer.text.back() == '\n');
-  if (answer.turnTo) {
-    Check(snapshot.linked && *answer.turnTo >= 0 && *answer.turnTo <= 360);
+  if (answer.aim) {
+    Check(snapshot.linked && answer.aim->azimuth >= 0 && answer.aim->azimuth <= 360);
     Check(answer.text.find("RPRT 0") != std::string::npos);
+  }
+  // The same bytes as a datagram: an aim, if any, is a heading on the dial.
+  if (const auto udp = rotavox::ParseUdpAim(line)) {
+    Check(udp->aim.azimuth >= 0 && udp->aim.azimuth < 360 && udp->rotor.size() <= 64);
   }
   return 0;
 }

@@ -14,9 +14,10 @@
 #include "app/options.h"
 #include "app/program.h"
 #include "app/settings_store.h"
+#include "app/station.h"
 #include "link/posix/com_names.h"
 #include "link/posix/posix_serial_port.h"
-#include "link/posix/rotctld_server.h"
+#include "link/posix/station_server.h"
 #include "posix/pty_cbox.h"
 #include "speech/linux/linux_beep.h"
 #include "speech/linux/linux_voices.h"
@@ -128,20 +129,23 @@ int main(int argc, char** argv) {
   LinuxBeep beep([] { QApplication::beep(); });
   QtDesktop desktop([&beep] { beep.Beep(); });
   FileSettingsStore settings;
-  // Declared after the dialog: the server, whose thread posts turns to the
+  // Declared after the dialog: the server, whose thread posts aims to the
   // dialog, goes first.
-  std::unique_ptr<RotctldServer> server;
-  if (options.rotctldPort != 0) {
-    server = std::make_unique<RotctldServer>([&dialog](std::int32_t azimuth) {
-      QMetaObject::invokeMethod(&dialog, [&dialog, azimuth] { dialog.TurnTo(azimuth); },
-                                Qt::QueuedConnection);
+  std::unique_ptr<StationServer> server;
+  if (WantsStationServer(options)) {
+    server = std::make_unique<StationServer>([&dialog](const RemoteAim& aim) {
+      QMetaObject::invokeMethod(&dialog, [&dialog, aim] { dialog.Aim(aim); }, Qt::QueuedConnection);
     });
     std::string error;
-    if (!server->Start(options.rotctldAddress, options.rotctldPort, &error)) return Fail(error, 1);
+    if (!StartStationServer(*server, options, &error)) return Fail(error, 1);
     dialog.SetSnapshotSink([&server](const LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
                     !options.screenReader};
-  return RunProgram(platform);
+  const int status = RunProgram(platform);
+  if (server && server->Ignored() != 0) {
+    std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";
+  }
+  return status;
 }

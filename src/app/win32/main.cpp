@@ -2,14 +2,16 @@
 // dialog and GDI compass, COM port, SAPI voice, message box and system
 // beep, STAT.DAT in the working directory) and runs the program.
 //
-// The options are --rotctld [ADDRESS:]PORT and --screen-reader (with --help
+// The options are --rotctld [ADDRESS:]PORT, --udp [ADDRESS:]PORT and
+// --screen-reader (with --help
 // and --version, whose text comes in a message box): the ports are the
 // system's COM devices and the voice is the one registered as SAPI.SpVoice. COM is
 // initialised for the thread by the dialog's session, around the whole run.
 #include "app/options.h"
 #include "app/program.h"
+#include "app/station.h"
 #include "app/win32/win32_settings_store.h"
-#include "link/win32/rotctld_server.h"
+#include "link/win32/station_server.h"
 #include "link/win32/win32_serial_port.h"
 #include "speech/win32/sapi_voice.h"
 #include "ui/win32/win32_desktop.h"
@@ -109,14 +111,14 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::Win32SerialPort port;
   rotavox::SapiVoiceProvider voices;
   rotavox::Win32SettingsStore settings;
-  // Declared after the dialog: the server, whose thread posts turns to the
+  // Declared after the dialog: the server, whose thread posts aims to the
   // dialog, goes first.
-  std::unique_ptr<rotavox::RotctldServer> server;
-  if (options.rotctldPort != 0) {
-    server = std::make_unique<rotavox::RotctldServer>(
-        [&dialog](std::int32_t azimuth) { dialog.PostTurn(azimuth); });
+  std::unique_ptr<rotavox::StationServer> server;
+  if (rotavox::WantsStationServer(options)) {
+    server = std::make_unique<rotavox::StationServer>(
+        [&dialog](const rotavox::RemoteAim& aim) { dialog.PostAim(aim); });
     std::string error;
-    if (!server->Start(options.rotctldAddress, options.rotctldPort, &error)) {
+    if (!rotavox::StartStationServer(*server, options, &error)) {
       Show(error, MB_ICONERROR);
       return 1;
     }

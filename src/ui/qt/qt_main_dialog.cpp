@@ -276,10 +276,10 @@ void QtMainDialog::PublishSnapshot() {
   if (sink_ && context_ && !ended_) sink_(TakeSnapshot(context_->state));
 }
 
-void QtMainDialog::TurnTo(std::int32_t azimuth) {
-  if (Hold([this, azimuth] { TurnTo(azimuth); })) return;
+void QtMainDialog::Aim(const RemoteAim& aim) {
+  if (Hold([this, aim] { Aim(aim); })) return;
   if (ended_ || !context_) return;
-  RemoteGoTo(*context_, azimuth);
+  RemoteAimAt(*context_, aim);
   PublishSnapshot();
 }
 

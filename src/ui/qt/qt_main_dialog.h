@@ -93,8 +93,8 @@ class QtMainDialog final : public QWidget,
   // Receives what remote clients may know, on this thread, after every
   // message and whenever the bearing changes.
   void SetSnapshotSink(std::function<void(const LinkSnapshot&)> sink) { sink_ = std::move(sink); }
-  // A turn asked for by a remote client; call on this thread.
-  void TurnTo(std::int32_t azimuth);
+  // A turn or stop asked for by a remote client; call on this thread.
+  void Aim(const RemoteAim& aim);
 
   // Replaces the handler that CreateMainDialog installs, so that a test can
   // record what the window reports without a whole program behind it.

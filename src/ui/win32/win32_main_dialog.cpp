@@ -84,8 +84,9 @@ std::vector<WORD> DialogTemplate() {
 // dialog's keyboard handling, it never acts as the mnemonic of "&Bearing:".
 constexpr WORD kBearingKey = 'B';
 
-// A turn from a station program; the azimuth in wParam.
-constexpr UINT kTurnMessage = WM_APP + 1;
+// A turn or stop from a station program: the azimuth in wParam, 1 in
+// lParam for a stop.
+constexpr UINT kAimMessage = WM_APP + 1;
 
 }  // namespace
 
@@ -296,8 +297,9 @@ std::intptr_t Win32MainDialog::OnMessage(unsigned message, std::uintptr_t wParam
   switch (message) {
     case WM_INITDIALOG:
       return FALSE;
-    case kTurnMessage:
-      TurnTo(static_cast<std::int32_t>(wParam));
+    case kAimMessage:
+      Aim(RemoteAim{lParam == 1 ? RemoteAim::Kind::kStop : RemoteAim::Kind::kTurn,
+                    static_cast<std::int32_t>(wParam)});
       return TRUE;
     case WM_CLOSE:
       if (!closing_) {
@@ -353,15 +355,16 @@ void Win32MainDialog::PublishSnapshot() {
   if (sink_ && context_ && !ended_) sink_(TakeSnapshot(context_->state));
 }
 
-void Win32MainDialog::TurnTo(std::int32_t azimuth) {
+void Win32MainDialog::Aim(const RemoteAim& aim) {
   if (!context_ || ended_) return;
-  RemoteGoTo(*context_, azimuth);
+  RemoteAimAt(*context_, aim);
   PublishSnapshot();
 }
 
-void Win32MainDialog::PostTurn(std::int32_t azimuth) {
+void Win32MainDialog::PostAim(const RemoteAim& aim) {
   if (HWND window = turnTarget_.load()) {
-    PostMessageA(window, kTurnMessage, static_cast<WPARAM>(azimuth), 0);
+    PostMessageA(window, kAimMessage, static_cast<WPARAM>(aim.azimuth),
+                 aim.kind == RemoteAim::Kind::kStop ? 1 : 0);
   }
 }
 

@@ -14,8 +14,8 @@
 //    dialog's default answer to WM_CLOSE is only an IDCANCEL command;
 //  - the compass is an owner-drawn static painted from a GDI bitmap;
 //  - once the window is gone, every call does nothing and reads are empty;
-//  - a turn asked for by a station program arrives as a private message
-//    (PostTurn) and is run here rather than by the handler.
+//  - a turn or stop asked for by a station program arrives as a private
+//    message (PostAim) and is run here rather than by the handler.
 // Shell's session is the COM apartment of the thread, for the SAPI voice.
 #pragma once
 
@@ -71,11 +71,11 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   // Receives what remote clients may know, on this thread, after every
   // message the handler hears and whenever the bearing changes.
   void SetSnapshotSink(std::function<void(const LinkSnapshot&)> sink) { sink_ = std::move(sink); }
-  // A turn asked for by a remote client; call on this thread.
-  void TurnTo(std::int32_t azimuth);
-  // The same from any thread: posted to the window, which runs TurnTo.
-  // Does nothing while there is no window.
-  void PostTurn(std::int32_t azimuth);
+  // A turn or stop asked for by a remote client; call on this thread.
+  void Aim(const RemoteAim& aim);
+  // The same from any thread: posted to the window, which runs Aim. Does
+  // nothing while there is no window.
+  void PostAim(const RemoteAim& aim);
 
   // StepInputs: Page Up and Page Down, only while the dialog is the
   // foreground window.

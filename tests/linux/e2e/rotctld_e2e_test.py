@@ -1,9 +1,12 @@
-"""Station programs on the rotctld network protocol, against the real
-program on the simulated C BOX: a client that behaves like the common
-station programs, the server's limits, and the reply time with ten clients
-at once, also while an announcement is being spoken."""
+"""Station programs against the real program: on the rotctld network
+protocol a client that behaves like the common station programs, Hamlib's
+own network client (rotctl -m 2), the server's limits and the reply time
+with ten clients at once, also while an announcement is being spoken; and
+the UDP packets of contest loggers (N1MM, PstRotator)."""
 
 import os
+import select
+import shutil
 import socket
 import subprocess
 import sys
@@ -11,9 +14,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from harness import BUILD, Display, Rotavox, wait_for  # noqa: E402
+from harness import BUILD, CBox, Display, Rotavox, wait_for  # noqa: E402
 
 PORT = 45330 + os.getpid() % 1000
+UDP_PORT = PORT + 1000
 
 
 class Client:
@@ -77,7 +81,16 @@ class Station(unittest.TestCase):
         self.assertEqual(client.ask("\\set_pos 10,00 0,00"), ["RPRT 0"])  # a comma locale
         self.app.wait_said(["On bearing 0 1 0 ", "", "Enter Bearing"], timeout=10)
         self.assertEqual(client.ask("_"), ["Rotavox Controller v1.03 for Prosistel C BOX"])
-        self.assertEqual(client.ask("S"), ["RPRT -4"])
+        # A stop halts a turn where the antenna is, and it is said as usual.
+        self.assertEqual(client.ask("P 200 0"), ["RPRT 0"])
+        time.sleep(1.5)
+        before = len(self.app.said())
+        self.assertEqual(client.ask("S"), ["RPRT 0"])
+        stopped = float(client.ask("p", 2)[0])
+        self.assertTrue(10 < stopped < 30, stopped)
+        wait_for(lambda: self.app.said()[before:][-1:] == ["Enter Bearing"], 10, "the stop's arrival")
+        time.sleep(1)
+        self.assertEqual(float(client.ask("p", 2)[0]), stopped)
         client.sock.sendall(b"q\n")
         self.assertEqual(client.sock.recv(10), b"")
 
@@ -117,6 +130,129 @@ class Station(unittest.TestCase):
                               str(each)], stdout=subprocess.PIPE, text=True, timeout=60, check=True)
         print(run.stdout.strip())
         return float(run.stdout.split("99th percentile ")[1].split(" ms")[0])
+
+
+class Peers(unittest.TestCase):
+    """The program on a fast simulated box (90 degrees a second), aimed by
+    the real peers: Hamlib's network client, and UDP datagrams as N1MM and
+    PstRotator send them."""
+
+    def setUp(self):
+        self.display = Display().__enter__()
+        self.addCleanup(self.display.__exit__, None, None, None)
+        self.sim = subprocess.Popen([os.path.join(BUILD, "cbox-sim"), "--speed", "90", "--period", "100"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (self.sim.terminate(), self.sim.wait(10)))
+        box = self.sim.stdout.readline().decode().strip()
+        self.app = Rotavox(self.display, ["--map-port", f"COM1={box}", "--rotctld", str(PORT),
+                                          "--udp", str(UDP_PORT)], stat_dat=b'"1",1\r\n')
+        self.addCleanup(self.app.close)
+        self.app.wait_window()
+        wait_for(lambda: Station._connectable(self), 10, "the server")
+
+    def rotctl(self, *command, verbose=False):
+        run = subprocess.run(["rotctl", "-m", "2", "-r", f"127.0.0.1:{PORT}", *(["-vvvvv"] if verbose else []),
+                              *command], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=20)
+        return run.returncode, run.stdout, run.stderr
+
+    def test_hamlibs_own_client_reaches_the_whole_circle(self):
+        if shutil.which("rotctl") is None:
+            self.skipTest("rotctl (libhamlib-utils) is not installed")
+        # Before the link is up the position is an error, answered at once.
+        asked = time.monotonic()
+        code, out, _ = self.rotctl("p")
+        self.assertNotEqual(code, 0)
+        self.assertLess(time.monotonic() - asked, 3)
+        self.app.key("alt+s")
+        self.app.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
+
+        code, out, debug = self.rotctl("P", "270", "0", verbose=True)
+        self.assertEqual(code, 0, debug[-2000:])
+        # The range, read as protocol version 1 (the debug output dumps each
+        # line in rows of 16 bytes), lets the turn through to the server.
+        self.assertIn("min_az=0.000000", debug)
+        self.assertIn("max_az=360.00000", debug)
+        self.assertNotIn("range problem", debug)
+        self.assertIn("netrotctl_set_position called: 270.000000", debug)
+        self.app.wait_said(["On bearing 2 7 0 ", "", "Enter Bearing"], timeout=15)
+        self.assertEqual(self.rotctl("p")[1].split(), ["270.00", "0.00"])
+        self.assertEqual(self.rotctl("P", "359.6", "0")[0], 0)
+        self.app.wait_said(["On bearing 3 6 0 ", "", "Enter Bearing"], timeout=15)
+        self.assertEqual(self.rotctl("p")[1].split(), ["360.00", "0.00"])
+        self.assertEqual(self.rotctl("S")[0], 0)
+
+    def test_logger_datagrams_aim_and_hear_where_the_antenna_is(self):
+        status = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(status.close)
+        status.bind(("127.0.0.1", 13010))  # where N1MM listens for its rotor's heading
+        status.settimeout(10)
+        sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(sender.close)
+        self.app.key("alt+s")
+        self.app.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
+
+        def send(datagram):
+            sender.sendto(datagram.encode(), ("127.0.0.1", UDP_PORT))
+
+        send("no aim at all")
+        send("<PST><AZIMUTH>400</AZIMUTH></PST>")
+        send("<N1MMRotor><rotor>C BOX</rotor><goazi>146.0</goazi><offset>0.0</offset>"
+             "<bidirectional>0</bidirectional><freqband>14</freqband></N1MMRotor>")
+        self.app.wait_said(["On bearing 1 4 6 ", "", "Enter Bearing"], timeout=15)
+        heard = []
+        while not heard or heard[-1] != "C BOX @ 1460":
+            heard.append(status.recv(100).decode())
+        self.assertGreater(len(heard), 1, heard)  # while turning, then on arrival
+        self.assertTrue(all(h.startswith("C BOX @ ") for h in heard), heard)
+
+        send("<PST><AZIMUTH>85</AZIMUTH></PST>")
+        self.app.wait_said(["On bearing 0 8 5 ", "", "Enter Bearing"], timeout=15)
+        # A stop in the middle of a turn leaves the antenna where it is.
+        send("<PST><AZIMUTH>300</AZIMUTH></PST>")
+        time.sleep(0.8)
+        before = len(self.app.said())
+        send("<N1MMRotor><stop><rotor>C BOX</rotor><freqband>14</freqband></stop></N1MMRotor>")
+        wait_for(lambda: self.app.said()[before:][-1:] == ["Enter Bearing"], 15, "the stop's arrival")
+        said = self.app.said()
+        stopped = int("".join(said[-3].split()[2:]))
+        self.assertTrue(85 < stopped < 300, said[-3:])
+
+    def test_a_flood_of_datagrams_turns_only_at_a_bounded_rate(self):
+        box = CBox()  # the test plays the box, to see every frame
+        self.addCleanup(box.close)
+        self.app.close()
+        self.app = Rotavox(self.display, ["--map-port", f"COM1={box.path}", "--udp", str(UDP_PORT)],
+                           stat_dat=b'"1",1\r\n')
+        self.addCleanup(self.app.close)
+        self.app.wait_window()
+        self.app.key("alt+s")
+        box.frames(2)
+        box.send("A,M,R", "A,L,000,0,0")
+        self.app.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
+        sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(sender.close)
+        # One aim, timed from the datagram to its frame on the line.
+        delays = []
+        for azimuth in (10, 20, 30, 40, 50):
+            sent = time.monotonic()
+            sender.sendto(f"<PST><AZIMUTH>{azimuth}</AZIMUTH></PST>".encode(), ("127.0.0.1", UDP_PORT))
+            frame = b""
+            while not frame.endswith(b"\r") and select.select([box.master], [], [], 5)[0]:
+                frame += os.read(box.master, 64)
+            delays.append((time.monotonic() - sent) * 1000)
+            self.assertEqual(frame, f"\x02AG{azimuth}\r".encode())
+            time.sleep(0.3)
+        print(f"\nUDP aim to frame: {', '.join(f'{d:.1f}' for d in delays)} ms")
+        self.assertLess(sorted(delays)[2], 100)
+        # 500 at once: the burst goes through, the rest is dropped.
+        for i in range(500):
+            sender.sendto(f"<PST><AZIMUTH>{100 + i % 200}</AZIMUTH></PST>".encode(), ("127.0.0.1", UDP_PORT))
+        time.sleep(1.5)
+        box._read()
+        flooded = box.received.count(b"\r")
+        print(f"500 datagrams at once gave {flooded} frames")
+        self.assertLess(flooded, 60)
+        self.assertGreaterEqual(flooded, 5)
 
 
 if __name__ == "__main__":

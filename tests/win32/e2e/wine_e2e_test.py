@@ -217,12 +217,14 @@ class WindowsEdition(unittest.TestCase):
         self.assertEqual(app.stat_dat(), b'"7",0\r\n')
         self.assertEqual(app.said(), [])
 
-    def test_3_station_program_over_rotctld(self):
+    def test_3_station_program_over_rotctld_and_udp(self):
         sim = Simulator("--speed", "30", "--bearing", "10")
         self.addCleanup(sim.close)
         self.wine.map_com(7, sim.path)
         port = free_port()
-        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--rotctld", str(port)])
+        udp = free_port()
+        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n',
+                      args=["--rotctld", str(port), "--udp", str(udp)])
         self.addCleanup(app.close)
         app.wait_said(["Set Com Port"])
         app.wait_window()
@@ -236,6 +238,21 @@ class WindowsEdition(unittest.TestCase):
         app.wait_said(["On bearing 0 4 5 ", "", "Enter Bearing"], timeout=20)
         self.assertEqual(station.ask("+p", 4),
                          "get_pos:\nAzimuth: 45.000000\nElevation: 0.000000\nRPRT 0\n")
+        # A logger's N1MM packet, and its status datagram back on port 13010.
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as status, \
+                socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as logger:
+            status.bind(("127.0.0.1", 13010))
+            status.settimeout(20)
+            logger.sendto(b"<N1MMRotor><rotor>C BOX</rotor><goazi>60</goazi><offset>0</offset>"
+                          b"<bidirectional>0</bidirectional><freqband>14</freqband></N1MMRotor>",
+                          ("127.0.0.1", udp))
+            app.wait_said(["On bearing 0 6 0 ", "", "Enter Bearing"], timeout=20)
+            heard = [status.recv(100)]
+            while heard[-1] != b"C BOX @ 600":
+                heard.append(status.recv(100))
+            logger.sendto(b"<PST><AZIMUTH>30</AZIMUTH></PST>", ("127.0.0.1", udp))
+            app.wait_said(["On bearing 0 3 0 ", "", "Enter Bearing"], timeout=20)
+        self.assertEqual(station.ask("S", 1), "RPRT 0\n")
         station.sock.sendall(b"q\n")
         self.assertEqual(station.replies.read(), b"")  # closed, nothing more said
         # A client still connected must not hold up the exit.

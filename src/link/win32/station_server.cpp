@@ -1,15 +1,18 @@
-// Station-program server on Winsock 2 (see rotctld_server.h).
-#include "link/win32/rotctld_server.h"
+// Station-program server on Winsock 2 (see station_server.h).
+#include "link/win32/station_server.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <cstring>
 #include <vector>
+
+#include "link/udp_aim.h"
 
 namespace rotavox {
 
-struct RotctldServer::Shared {
+struct StationServer::Shared {
   Shared() { InitializeCriticalSection(&lock); }
   ~Shared() { DeleteCriticalSection(&lock); }
   CRITICAL_SECTION lock;
@@ -22,6 +25,10 @@ struct Client {
   SOCKET socket = INVALID_SOCKET;
   RotctldClient lines;
 };
+
+// Datagrams read from one socket in one round, so that a flood on one port
+// cannot starve the others.
+constexpr int kDatagramsPerRound = 64;
 
 void SetNonBlocking(SOCKET s) {
   u_long on = 1;
@@ -57,40 +64,53 @@ std::string Reason(int code) {
 
 }  // namespace
 
-RotctldServer::RotctldServer(std::function<void(std::int32_t)> turn)
-    : turn_(std::move(turn)), shared_(std::make_unique<Shared>()) {}
+bool Address(const std::string& option, const std::string& address, int port, sockaddr_in* at,
+             std::string* error) {
+  *at = {};
+  at->sin_family = AF_INET;
+  at->sin_port = htons(static_cast<u_short>(port));
+  const std::string host = address == "localhost" ? "127.0.0.1" : address;
+  if (inet_pton(AF_INET, host.c_str(), &at->sin_addr) != 1) {
+    *error = option + ": " + address + " is no IPv4 address";
+    return false;
+  }
+  return true;
+}
 
-RotctldServer::~RotctldServer() {
+StationServer::StationServer(std::function<void(const RemoteAim&)> aim)
+    : aim_(std::move(aim)), shared_(std::make_unique<Shared>()) {}
+
+StationServer::~StationServer() {
   if (thread_) {
-    const char stop = 's';
-    send(static_cast<SOCKET>(wake_), &stop, 1, 0);
+    Wake('s');
     WaitForSingleObject(static_cast<HANDLE>(thread_), INFINITE);
     CloseHandle(static_cast<HANDLE>(thread_));
   }
-  for (const std::uintptr_t s : {listener_, wake_}) {
+  std::vector<std::uintptr_t> sockets = udp_;
+  sockets.push_back(listener_);
+  sockets.push_back(wake_);
+  for (const std::uintptr_t s : sockets) {
     if (static_cast<SOCKET>(s) != INVALID_SOCKET) closesocket(static_cast<SOCKET>(s));
   }
   if (winsock_) WSACleanup();
 }
 
-bool RotctldServer::Start(const std::string& address, int port, std::string* error) {
-  const std::string where = address + ":" + std::to_string(port);
+bool StationServer::StartWinsock(const std::string& option, std::string* error) {
+  if (winsock_) return true;
   WSADATA data{};
   const int started = WSAStartup(MAKEWORD(2, 2), &data);
   if (started != 0) {
-    *error = "--rotctld: no network: " + Reason(started);
+    *error = option + ": no network: " + Reason(started);
     return false;
   }
   winsock_ = true;
+  return true;
+}
 
+bool StationServer::ListenTcp(const std::string& address, int port, std::string* error) {
+  const std::string where = address + ":" + std::to_string(port);
   sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(static_cast<u_short>(port));
-  const std::string host = address == "localhost" ? "127.0.0.1" : address;
-  if (inet_pton(AF_INET, host.c_str(), &at.sin_addr) != 1) {
-    *error = "--rotctld: " + address + " is no IPv4 address";
-    return false;
-  }
+  if (!StartWinsock("--rotctld", error) || !Address("--rotctld", address, port, &at, error)) return false;
   const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   listener_ = listener;
   if (listener == INVALID_SOCKET) {
@@ -109,9 +129,33 @@ bool RotctldServer::Start(const std::string& address, int port, std::string* err
   }
   int length = sizeof at;
   getsockname(listener, reinterpret_cast<sockaddr*>(&at), &length);
-  port_ = ntohs(at.sin_port);
+  tcpPort_ = ntohs(at.sin_port);
   SetNonBlocking(listener);
+  return true;
+}
 
+bool StationServer::ListenUdp(const std::string& address, int port, std::string* error) {
+  const std::string where = address + ":" + std::to_string(port);
+  sockaddr_in at{};
+  if (!StartWinsock("--udp", error) || !Address("--udp", address, port, &at, error)) return false;
+  const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) {
+    *error = "--udp: cannot listen on " + where + ": " + Reason(WSAGetLastError());
+    return false;
+  }
+  udp_.push_back(s);
+  const BOOL on = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+  if (bind(s, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
+    *error = "--udp: cannot listen on " + where + ": " + Reason(WSAGetLastError());
+    return false;
+  }
+  SetNonBlocking(s);
+  return true;
+}
+
+bool StationServer::Start(std::string* error) {
+  if (!StartWinsock("station server", error)) return false;
   // WSAPoll waits on sockets only, so the wake-up is a socket too: a
   // datagram socket on the loopback interface, connected to itself.
   const SOCKET wake = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -124,43 +168,57 @@ bool RotctldServer::Start(const std::string& address, int port, std::string* err
       bind(wake, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0 ||
       getsockname(wake, reinterpret_cast<sockaddr*>(&self), &selfLength) != 0 ||
       connect(wake, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0) {
-    *error = "--rotctld: " + Reason(WSAGetLastError());
+    *error = "station server: " + Reason(WSAGetLastError());
     return false;
   }
   SetNonBlocking(wake);
 
-  thread_ = CreateThread(nullptr, 0, &RotctldServer::ThreadMain, this, 0, nullptr);
+  thread_ = CreateThread(nullptr, 0, &StationServer::ThreadMain, this, 0, nullptr);
   if (!thread_) {
-    *error = "--rotctld: cannot start the server's thread";
+    *error = "station server: cannot start the server's thread";
     return false;
   }
   return true;
 }
 
-unsigned long __stdcall RotctldServer::ThreadMain(void* self) {
-  static_cast<RotctldServer*>(self)->Serve();
+void StationServer::Wake(char why) { send(static_cast<SOCKET>(wake_), &why, 1, 0); }
+
+unsigned long __stdcall StationServer::ThreadMain(void* self) {
+  static_cast<StationServer*>(self)->Serve();
   return 0;
 }
 
-void RotctldServer::Publish(const LinkSnapshot& snapshot) {
+void StationServer::Publish(const LinkSnapshot& snapshot) {
   EnterCriticalSection(&shared_->lock);
+  const LinkSnapshot& old = shared_->snapshot;
+  const bool news =
+      snapshot.linked != old.linked || snapshot.bearing != old.bearing || snapshot.turning != old.turning;
   shared_->snapshot = snapshot;
   LeaveCriticalSection(&shared_->lock);
+  if (news && !udp_.empty() && thread_) Wake('n');
 }
 
-LinkSnapshot RotctldServer::Snapshot() {
+LinkSnapshot StationServer::Snapshot() {
   EnterCriticalSection(&shared_->lock);
   const LinkSnapshot snapshot = shared_->snapshot;
   LeaveCriticalSection(&shared_->lock);
   return snapshot;
 }
 
-void RotctldServer::Serve() {
+void StationServer::Serve() {
   const SOCKET listener = static_cast<SOCKET>(listener_);
   const SOCKET wake = static_cast<SOCKET>(wake_);
   std::vector<Client> clients;
+  UdpAims datagrams(udp_.size());
   for (;;) {
-    std::vector<WSAPOLLFD> fds{{wake, POLLIN, 0}, {listener, POLLIN, 0}};
+    // The wake-up socket, the listener (if any), the UDP sockets, then the
+    // clients. WSAPoll refuses an invalid socket, so none is listed.
+    std::vector<WSAPOLLFD> fds{{wake, POLLIN, 0}};
+    const bool listening = listener != INVALID_SOCKET;
+    if (listening) fds.push_back({listener, POLLIN, 0});
+    const std::size_t firstUdp = fds.size();
+    for (const std::uintptr_t s : udp_) fds.push_back({static_cast<SOCKET>(s), POLLIN, 0});
+    const std::size_t first = fds.size();
     for (const Client& c : clients) {
       // Once closing, only the answers matter: a client that has closed its
       // side would otherwise keep the poll awake.
@@ -172,11 +230,48 @@ void RotctldServer::Serve() {
       if (WSAGetLastError() == WSAEINTR) continue;
       return;
     }
-    if (fds[0].revents != 0) return;  // asked to stop
+    bool news = false;
+    if (fds[0].revents != 0) {
+      char why[64];
+      for (int n; (n = recv(wake, why, sizeof why, 0)) > 0;) {
+        if (std::memchr(why, 's', static_cast<std::size_t>(n))) return;  // asked to stop
+        news = true;
+      }
+    }
+
+    for (std::size_t u = 0; u < udp_.size(); ++u) {
+      if (!(fds[firstUdp + u].revents & POLLIN)) continue;
+      const SOCKET s = static_cast<SOCKET>(udp_[u]);
+      for (int round = 0; round < kDatagramsPerRound; ++round) {
+        char datagram[kUdpMaxDatagram + 1];
+        sockaddr_in from{};
+        int fromLength = sizeof from;
+        const int got = recvfrom(s, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&from),
+                                 &fromLength);
+        // A datagram too long for the buffer is refused (and counted).
+        const bool tooLong = got < 0 && WSAGetLastError() == WSAEMSGSIZE;
+        if (got < 0 && !tooLong) break;
+        const auto size = tooLong ? sizeof datagram + 1 : static_cast<std::size_t>(got);
+        const std::string_view bytes(datagram, tooLong ? 0 : size);
+        const auto aim = datagrams.Receive(u, from.sin_addr.s_addr, bytes, size, UdpAims::Clock::now());
+        ignored_ = datagrams.Ignored();
+        if (aim) aim_(*aim);
+      }
+    }
+    if (news) {
+      for (const UdpAims::Status& status : datagrams.Publish(Snapshot())) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = status.to;
+        to.sin_port = htons(static_cast<u_short>(kN1mmStatusPort));
+        sendto(static_cast<SOCKET>(udp_[status.socket]), status.text.data(),
+               static_cast<int>(status.text.size()), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      }
+    }
 
     for (std::size_t i = 0; i < clients.size(); ++i) {
       Client& c = clients[i];
-      const short events = fds[i + 2].revents;
+      const short events = fds[first + i].revents;
       bool gone = (events & (POLLERR | POLLNVAL)) != 0;
       if (!gone && c.lines.WantsInput() && (events & (POLLIN | POLLHUP))) {
         char buffer[4096];
@@ -186,9 +281,9 @@ void RotctldServer::Serve() {
         } else if (got < 0) {
           gone = WSAGetLastError() != WSAEWOULDBLOCK;
         } else {
-          const auto turns =
+          const auto aims =
               c.lines.Receive(std::string_view(buffer, static_cast<std::size_t>(got)), Snapshot());
-          for (const std::int32_t azimuth : turns) turn_(azimuth);
+          for (const RemoteAim& aim : aims) aim_(aim);
         }
       }
       const std::string& out = c.lines.Pending();
@@ -211,7 +306,7 @@ void RotctldServer::Serve() {
     std::erase_if(clients, [](const Client& c) { return c.socket == INVALID_SOCKET; });
 
     // New connections last, so that slots freed in this round count.
-    if (fds[1].revents & POLLIN) {
+    if (listening && (fds[1].revents & POLLIN)) {
       for (;;) {
         const SOCKET s = accept(listener, nullptr, nullptr);
         if (s == INVALID_SOCKET) break;

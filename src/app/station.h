@@ -1,0 +1,29 @@
+// Opens an edition's station server on the ports the options name, the
+// same way on both editions.
+#pragma once
+
+#include <string>
+
+#include "app/options.h"
+
+namespace rotavox {
+
+// True when the options ask for any station port.
+inline bool WantsStationServer(const Options& options) {
+  return options.rotctldPort != 0 || !options.udp.empty();
+}
+
+// `Server` is the edition's StationServer. False, with a reason, when a
+// port cannot be had.
+template <class Server>
+bool StartStationServer(Server& server, const Options& options, std::string* error) {
+  if (options.rotctldPort != 0 && !server.ListenTcp(options.rotctldAddress, options.rotctldPort, error)) {
+    return false;
+  }
+  for (const Endpoint& udp : options.udp) {
+    if (!server.ListenUdp(udp.address, udp.port, error)) return false;
+  }
+  return server.Start(error);
+}
+
+}  // namespace rotavox

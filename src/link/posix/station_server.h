@@ -1,0 +1,74 @@
+// The station-program server on Linux: the rotctld protocol on TCP and
+// aims by UDP datagram (N1MM's and PstRotator's packets), served on a
+// thread of their own, so that answers never wait behind the window's
+// thread, which may be speaking for seconds.
+//
+// Answers come from the latest snapshot the window's thread published
+// (Publish); a turn or stop is handed back through the aim callback, which
+// must post it to the window's thread. TCP: at most kMaxClients
+// connections at once (more are closed at once), each line at most
+// kRotctldMaxLine bytes (a longer one is answered "RPRT -1" and dropped),
+// and a client that does not read its answers is dropped once kMaxPending
+// bytes wait for it. UDP: datagrams longer than kUdpMaxDatagram, ones that
+// are no aim, and aims past UdpAims' burst and rate a socket are
+// ignored and counted. Loggers that sent N1MM packets get its status
+// datagrams whenever the bearing changes and on arrival.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/rotctld.h"
+
+namespace rotavox {
+
+class StationServer {
+ public:
+  static constexpr int kMaxClients = 16;
+  static constexpr std::size_t kMaxPending = kRotctldMaxPending;
+
+  // `aim` runs on the server's thread.
+  explicit StationServer(std::function<void(const RemoteAim&)> aim);
+  ~StationServer();
+  StationServer(const StationServer&) = delete;
+  StationServer& operator=(const StationServer&) = delete;
+
+  // Before Start: the rotctld port (at most one) and the UDP ports, each on
+  // an IPv4 address or "localhost". False, with a reason, when the address
+  // cannot be had.
+  bool ListenTcp(const std::string& address, int port, std::string* error);
+  bool ListenUdp(const std::string& address, int port, std::string* error);
+  bool Start(std::string* error);
+  // The ports actually listened on (useful with port 0 in tests).
+  int TcpPort() const { return tcpPort_; }
+  const std::vector<int>& UdpPorts() const { return udpPorts_; }
+
+  void Publish(const LinkSnapshot& snapshot);
+  // Datagrams ignored so far.
+  std::uint64_t Ignored() const { return ignored_; }
+
+ private:
+  void Serve();
+  LinkSnapshot Snapshot();
+  void Wake(char why);
+
+  std::function<void(const RemoteAim&)> aim_;
+  std::mutex mutex_;
+  LinkSnapshot snapshot_;
+  int listener_ = -1;
+  std::vector<int> udp_;
+  std::vector<int> udpPorts_;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  int tcpPort_ = 0;
+  std::atomic<std::uint64_t> ignored_{0};
+  std::thread thread_;
+};
+
+}  // namespace rotavox

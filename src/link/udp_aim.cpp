@@ -1,0 +1,147 @@
+// Aiming by UDP datagram (see udp_aim.h).
+#include "link/udp_aim.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+#include "common/number.h"
+
+namespace rotavox {
+namespace {
+
+// The text between <tag> and </tag>, blanks around it trimmed; nothing when
+// either is missing.
+std::optional<std::string_view> Element(std::string_view xml, std::string_view tag) {
+  std::string open = "<";
+  open.append(tag).append(">");
+  std::string close = "</";
+  close.append(tag).append(">");
+  const std::size_t start = xml.find(open);
+  if (start == std::string_view::npos) return std::nullopt;
+  const std::size_t from = start + open.size();
+  const std::size_t end = xml.find(close, from);
+  if (end == std::string_view::npos) return std::nullopt;
+  std::string_view text = xml.substr(from, end - from);
+  while (!text.empty() && std::string_view(" \t\r\n").find(text.front()) != std::string_view::npos) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && std::string_view(" \t\r\n").find(text.back()) != std::string_view::npos) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// A whole element read as a decimal number (a comma taken as the point).
+std::optional<double> Number(std::optional<std::string_view> text) {
+  if (!text || text->empty()) return std::nullopt;
+  std::string digits(*text);
+  for (char& c : digits) {
+    if (c == ',') c = '.';
+  }
+  if (digits[0] == '+') digits.erase(0, 1);
+  double value = 0;
+  const char* end = digits.data() + digits.size();
+  const auto result = std::from_chars(digits.data(), end, value);
+  if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// A heading of 0 to 360 (an offset may take it past either end) as a
+// whole degree of 0 to 359.
+std::int32_t Heading(double degrees) {
+  const std::int32_t whole = ToInt32(degrees);
+  return ((whole % 360) + 360) % 360;
+}
+
+bool Printable(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<UdpAim> ParseUdpAim(std::string_view datagram) {
+  if (datagram.size() > kUdpMaxDatagram) return std::nullopt;
+  if (const auto n1mm = Element(datagram, "N1MMRotor")) {
+    UdpAim out;
+    out.n1mm = true;
+    if (const auto stop = Element(*n1mm, "stop")) {
+      out.rotor = std::string(Element(*stop, "rotor").value_or(""));
+      out.aim = RemoteAim{RemoteAim::Kind::kStop, 0};
+    } else {
+      const auto azimuth = Number(Element(*n1mm, "goazi"));
+      const auto offsetText = Element(*n1mm, "offset");
+      const auto offset = offsetText ? Number(offsetText) : std::optional<double>(0.0);
+      if (!azimuth || !offset || *azimuth < 0 || *azimuth > 360 || std::abs(*offset) > 360) {
+        return std::nullopt;
+      }
+      out.rotor = std::string(Element(*n1mm, "rotor").value_or(""));
+      out.aim = RemoteAim{RemoteAim::Kind::kTurn, Heading(*azimuth + *offset)};
+    }
+    // The name goes back out in the status datagram: keep it one short line.
+    if (out.rotor.size() > 64 || !Printable(out.rotor)) out.rotor.clear();
+    return out;
+  }
+  if (const auto pst = Element(datagram, "PST")) {
+    if (const auto stop = Element(*pst, "STOP")) {
+      if (*stop != "1") return std::nullopt;
+      return UdpAim{RemoteAim{RemoteAim::Kind::kStop, 0}, false, {}};
+    }
+    const auto azimuth = Number(Element(*pst, "AZIMUTH"));
+    if (!azimuth || *azimuth < 0 || *azimuth > 360) return std::nullopt;
+    return UdpAim{RemoteAim{RemoteAim::Kind::kTurn, Heading(*azimuth)}, false, {}};
+  }
+  return std::nullopt;
+}
+
+std::string N1mmStatus(std::string_view rotor, std::int32_t bearing) {
+  std::string status(rotor);
+  status.append(" @ ").append(std::to_string(static_cast<std::int64_t>(bearing) * 10));
+  return status;
+}
+
+bool StatusWatch::Changed(const LinkSnapshot& snapshot) {
+  const bool news = snapshot.linked &&
+                    (!last_ || last_->bearing != snapshot.bearing || (last_->turning && !snapshot.turning));
+  last_ = snapshot;
+  return news;
+}
+
+bool AimRate::Allow(Clock::time_point now) {
+  if (last_) {
+    const double earned = std::chrono::duration<double>(now - *last_) / std::chrono::duration<double>(every_);
+    tokens_ = std::min<double>(burst_, tokens_ + earned);
+  }
+  last_ = now;
+  if (tokens_ < 1) return false;
+  tokens_ -= 1;
+  return true;
+}
+
+std::optional<RemoteAim> UdpAims::Receive(std::size_t socket, std::uint32_t from, std::string_view bytes,
+                                          std::size_t size, Clock::time_point now) {
+  const std::optional<UdpAim> parsed = size == bytes.size() ? ParseUdpAim(bytes) : std::nullopt;
+  if (!parsed || socket >= rates_.size() || !rates_[socket].Allow(now)) {
+    ++ignored_;
+    return std::nullopt;
+  }
+  if (parsed->n1mm) {
+    std::erase_if(peers_, [&](const Peer& p) { return p.address == from; });
+    if (peers_.size() >= kMaxPeers) peers_.erase(peers_.begin());
+    peers_.push_back({socket, from, parsed->rotor});
+  }
+  return parsed->aim;
+}
+
+std::vector<UdpAims::Status> UdpAims::Publish(const LinkSnapshot& snapshot) {
+  std::vector<Status> out;
+  if (!watch_.Changed(snapshot)) return out;
+  for (const Peer& p : peers_) out.push_back({p.socket, p.address, N1mmStatus(p.rotor, snapshot.bearing)});
+  return out;
+}
+
+}  // namespace rotavox

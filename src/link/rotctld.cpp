@@ -42,21 +42,6 @@ std::vector<std::string> Words(std::string_view line) {
   return words;
 }
 
-// A whole word read as a number, a point or a comma as the decimal mark;
-// anything left over makes it no number.
-std::optional<double> Number(std::string text) {
-  for (char& c : text) {
-    if (c == ',') c = '.';
-  }
-  if (!text.empty() && text[0] == '+') text.erase(0, 1);
-  double value = 0;
-  const char* end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
-    return std::nullopt;
-  }
-  return value;
-}
 
 struct Response {
   std::string name;                  // the long name, for the extended form
@@ -88,6 +73,21 @@ std::string Render(const Response& r, char separator, bool extended) {
 }
 
 }  // namespace
+
+std::optional<double> ReadDecimal(std::string_view word) {
+  std::string text(word);
+  for (char& c : text) {
+    if (c == ',') c = '.';
+  }
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
 
 LinkSnapshot TakeSnapshot(const ProgramState& s) {
   LinkSnapshot snapshot;
@@ -140,8 +140,8 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
       r.keyed = {"Azimuth: " + r.values[0], "Elevation: " + r.values[1]};
     }
   } else if (name == "set_pos") {
-    const std::optional<double> az = words.size() >= 2 ? Number(words[1]) : std::nullopt;
-    const std::optional<double> el = words.size() >= 3 ? Number(words[2]) : std::nullopt;
+    const std::optional<double> az = words.size() >= 2 ? ReadDecimal(words[1]) : std::nullopt;
+    const std::optional<double> el = words.size() >= 3 ? ReadDecimal(words[2]) : std::nullopt;
     r.args = words.size() >= 3 ? words[1] + " " + words[2] : (words.size() >= 2 ? words[1] : "");
     if (!az || !el || words.size() > 3 || *az < 0 || *az > 360) {
       r.status = kInvalid;

@@ -2,9 +2,7 @@
 #include "link/udp_aim.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <system_error>
 
 #include "common/number.h"
 
@@ -33,19 +31,9 @@ std::optional<std::string_view> Element(std::string_view xml, std::string_view t
   return text;
 }
 
-// A whole element read as a decimal number (a comma taken as the point).
+// A whole element read as a decimal number.
 std::optional<double> Number(std::optional<std::string_view> text) {
-  if (!text || text->empty()) return std::nullopt;
-  std::string digits(*text);
-  for (char& c : digits) {
-    if (c == ',') c = '.';
-  }
-  if (digits[0] == '+') digits.erase(0, 1);
-  double value = 0;
-  const char* end = digits.data() + digits.size();
-  const auto result = std::from_chars(digits.data(), end, value);
-  if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) return std::nullopt;
-  return value;
+  return text ? ReadDecimal(*text) : std::nullopt;
 }
 
 // A heading of 0 to 360 (an offset may take it past either end) as a

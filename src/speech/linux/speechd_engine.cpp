@@ -2,7 +2,6 @@
 // the screen reader. Runs on the provider's worker thread only.
 #include <libspeechd.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <map>

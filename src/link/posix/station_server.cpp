@@ -9,8 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -19,14 +20,71 @@
 namespace rotavox {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Client {
   int fd = -1;
   RotctldClient lines;
+  Clock::time_point lastLine;  // of the last complete line, or of the connection
 };
 
 // Datagrams read from one socket in one round, so that a flood on one port
-// cannot starve the others.
+// cannot starve the others; the same for connections taken in one round.
 constexpr int kDatagramsPerRound = 64;
+constexpr int kAcceptsPerRound = 64;
+// How long the listener is left alone after accept found no descriptor or
+// memory for a new connection: the connection stays queued, so polling the
+// listener meanwhile would only wake the thread again at once.
+constexpr std::chrono::milliseconds kAcceptPause{250};
+
+// Keep-alive on a connection: after a minute of silence the peer is probed
+// every 10 s, and after 6 probes unanswered the connection fails, so a peer
+// that vanished without closing gives its slot back within about two
+// minutes.
+void KeepAlive(int fd) {
+  const int on = 1;
+  const int idle = 60;
+  const int interval = 10;
+  const int count = 6;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+// Errors of accept that concern only the connection it was taking (which
+// is gone): Linux passes a connection's pending network error this way.
+bool ConnectionError(int error) {
+  switch (error) {
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// With every slot taken: closes the connection of the client that has gone
+// longest without a complete line, if that is `limit` or longer. False
+// when every client has spoken within the limit.
+bool FreeIdlestSlot(std::vector<Client>& clients, Clock::time_point now,
+                    std::chrono::milliseconds limit) {
+  const auto idlest = std::min_element(
+      clients.begin(), clients.end(),
+      [](const Client& a, const Client& b) { return a.lastLine < b.lastLine; });
+  if (idlest == clients.end() || now - idlest->lastLine < limit) return false;
+  close(idlest->fd);
+  clients.erase(idlest);
+  return true;
+}
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
@@ -45,7 +103,9 @@ bool Address(const std::string& option, const std::string& address, int port, so
 
 }  // namespace
 
-StationServer::StationServer(std::function<void(const RemoteAim&)> aim) : aim_(std::move(aim)) {}
+StationServer::StationServer(std::function<void(const RemoteAim&)> aim,
+                             std::chrono::milliseconds idleLimit)
+    : aim_(std::move(aim)), idleLimit_(idleLimit) {}
 
 StationServer::~StationServer() {
   if (thread_.joinable()) {
@@ -128,9 +188,19 @@ LinkSnapshot StationServer::Snapshot() {
 void StationServer::Serve() {
   std::vector<Client> clients;
   UdpAims datagrams(udp_.size());
+  Clock::time_point acceptAgain{};  // while accept has no descriptor to give
   for (;;) {
     // The wake-up pipe, the listener, the UDP sockets, then the clients.
-    std::vector<pollfd> fds{{wakeRead_, POLLIN, 0}, {listener_, POLLIN, 0}};
+    // While accept is paused the listener is left out (poll skips a
+    // negative descriptor) and the wait ends when the pause does.
+    int timeout = -1;
+    int listener = listener_;
+    if (const Clock::time_point now = Clock::now(); listener >= 0 && now < acceptAgain) {
+      listener = -1;
+      timeout = static_cast<int>(
+          std::chrono::ceil<std::chrono::milliseconds>(acceptAgain - now).count());
+    }
+    std::vector<pollfd> fds{{wakeRead_, POLLIN, 0}, {listener, POLLIN, 0}};
     for (const int fd : udp_) fds.push_back({fd, POLLIN, 0});
     const std::size_t first = fds.size();
     for (const Client& c : clients) {
@@ -140,7 +210,7 @@ void StationServer::Serve() {
                                               (c.lines.Pending().empty() ? 0 : POLLOUT));
       fds.push_back({c.fd, events, 0});
     }
-    if (poll(fds.data(), fds.size(), -1) < 0) {
+    if (poll(fds.data(), fds.size(), timeout) < 0) {
       if (errno == EINTR) continue;
       return;
     }
@@ -193,6 +263,7 @@ void StationServer::Serve() {
         } else if (got < 0) {
           gone = errno != EAGAIN && errno != EINTR;
         } else {
+          if (std::memchr(buffer, '\n', static_cast<std::size_t>(got))) c.lastLine = Clock::now();
           const auto aims =
               c.lines.Receive(std::string_view(buffer, static_cast<std::size_t>(got)), Snapshot());
           for (const RemoteAim& aim : aims) aim_(aim);
@@ -218,18 +289,29 @@ void StationServer::Serve() {
     std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
 
     // New connections last, so that slots freed in this round count.
-    if (listener_ >= 0 && (fds[1].revents & POLLIN)) {
-      for (;;) {
+    if (fds[1].revents & POLLIN) {
+      for (int round = 0; round < kAcceptsPerRound; ++round) {
         const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) break;
-        if (static_cast<int>(clients.size()) >= kMaxClients) {
+        if (fd < 0) {
+          if (ConnectionError(errno)) continue;
+          // Out of descriptors or memory (EMFILE, ENFILE, ENOBUFS, ENOMEM),
+          // or anything unforeseen: the connection is still queued, so
+          // wait a while before trying it again.
+          if (errno != EAGAIN && errno != EWOULDBLOCK) acceptAgain = Clock::now() + kAcceptPause;
+          break;
+        }
+        const Clock::time_point now = Clock::now();
+        if (static_cast<int>(clients.size()) >= kMaxClients &&
+            !FreeIdlestSlot(clients, now, idleLimit_)) {
           close(fd);
           continue;
         }
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        KeepAlive(fd);
         Client client;
         client.fd = fd;
+        client.lastLine = now;
         clients.push_back(std::move(client));
       }
     }

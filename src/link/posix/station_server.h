@@ -6,16 +6,24 @@
 // Answers come from the latest snapshot the window's thread published
 // (Publish); a turn or stop is handed back through the aim callback, which
 // must post it to the window's thread. TCP: at most kMaxClients
-// connections at once (more are closed at once), each line at most
+// connections at once. When all are taken, a newcomer gets the slot of the
+// client that has gone longest without sending a complete line, if that is
+// the idle limit (kIdleLimit unless the constructor says otherwise) or
+// more; otherwise the newcomer is closed at once. Keep-alive probes find
+// peers that vanished without closing. Each line is at most
 // kRotctldMaxLine bytes (a longer one is answered "RPRT -1" and dropped),
 // and a client that does not read its answers is dropped once kMaxPending
-// bytes wait for it. UDP: datagrams longer than kUdpMaxDatagram, ones that
-// are no aim, and aims past UdpAims' burst and rate a socket are
-// ignored and counted. Loggers that sent N1MM packets get its status
-// datagrams whenever the bearing changes and on arrival.
+// bytes wait for it. When the process is out of descriptors, new
+// connections wait in the listen queue, retried every few hundred
+// milliseconds, while the connected clients go on being served. UDP:
+// datagrams longer than kUdpMaxDatagram, ones that are no aim, and aims
+// past UdpAims' burst and rate a socket are ignored and counted. Loggers
+// that sent N1MM packets get its status datagrams whenever the bearing
+// changes and on arrival.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -31,9 +39,12 @@ class StationServer {
  public:
   static constexpr int kMaxClients = 16;
   static constexpr std::size_t kMaxPending = kRotctldMaxPending;
+  static constexpr std::chrono::milliseconds kIdleLimit{60'000};
 
-  // `aim` runs on the server's thread.
-  explicit StationServer(std::function<void(const RemoteAim&)> aim);
+  // `aim` runs on the server's thread. A client silent for `idleLimit`
+  // loses its slot to a newcomer when all slots are taken.
+  explicit StationServer(std::function<void(const RemoteAim&)> aim,
+                         std::chrono::milliseconds idleLimit = kIdleLimit);
   ~StationServer();
   StationServer(const StationServer&) = delete;
   StationServer& operator=(const StationServer&) = delete;
@@ -58,6 +69,7 @@ class StationServer {
   void Wake(char why);
 
   std::function<void(const RemoteAim&)> aim_;
+  std::chrono::milliseconds idleLimit_;
   std::mutex mutex_;
   LinkSnapshot snapshot_;
   int listener_ = -1;

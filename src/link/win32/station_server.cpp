@@ -3,8 +3,11 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -21,14 +24,57 @@ struct StationServer::Shared {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Client {
   SOCKET socket = INVALID_SOCKET;
   RotctldClient lines;
+  Clock::time_point lastLine;  // of the last complete line, or of the connection
 };
 
 // Datagrams read from one socket in one round, so that a flood on one port
-// cannot starve the others.
+// cannot starve the others; the same for connections taken in one round.
 constexpr int kDatagramsPerRound = 64;
+constexpr int kAcceptsPerRound = 64;
+// How long the listener is left alone after accept found no socket to give
+// a new connection: the connection stays queued, so polling the listener
+// meanwhile would only wake the thread again at once.
+constexpr std::chrono::milliseconds kAcceptPause{250};
+
+// Keep-alive on a connection: after a minute of silence the peer is probed
+// every 10 s (Windows gives up after 10 probes), so a peer that vanished
+// without closing gives its slot back within a few minutes.
+void KeepAlive(SOCKET s) {
+  const BOOL on = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+  tcp_keepalive values{};
+  values.onoff = 1;
+  values.keepalivetime = 60 * 1000;
+  values.keepaliveinterval = 10 * 1000;
+  DWORD returned = 0;
+  // Without it (older stacks, Wine) SO_KEEPALIVE keeps the system's times.
+  WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+}
+
+// Errors of accept that concern only the connection it was taking.
+bool ConnectionError(int error) {
+  return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAEINTR ||
+         error == WSAENETDOWN || error == WSAEHOSTUNREACH || error == WSAENETUNREACH;
+}
+
+// With every slot taken: closes the connection of the client that has gone
+// longest without a complete line, if that is `limit` or longer. False
+// when every client has spoken within the limit.
+bool FreeIdlestSlot(std::vector<Client>& clients, Clock::time_point now,
+                    std::chrono::milliseconds limit) {
+  const auto idlest = std::min_element(
+      clients.begin(), clients.end(),
+      [](const Client& a, const Client& b) { return a.lastLine < b.lastLine; });
+  if (idlest == clients.end() || now - idlest->lastLine < limit) return false;
+  closesocket(idlest->socket);
+  clients.erase(idlest);
+  return true;
+}
 
 void SetNonBlocking(SOCKET s) {
   u_long on = 1;
@@ -77,8 +123,9 @@ bool Address(const std::string& option, const std::string& address, int port, so
   return true;
 }
 
-StationServer::StationServer(std::function<void(const RemoteAim&)> aim)
-    : aim_(std::move(aim)), shared_(std::make_unique<Shared>()) {}
+StationServer::StationServer(std::function<void(const RemoteAim&)> aim,
+                             std::chrono::milliseconds idleLimit)
+    : aim_(std::move(aim)), idleLimit_(idleLimit), shared_(std::make_unique<Shared>()) {}
 
 StationServer::~StationServer() {
   if (thread_) {
@@ -210,11 +257,19 @@ void StationServer::Serve() {
   const SOCKET wake = static_cast<SOCKET>(wake_);
   std::vector<Client> clients;
   UdpAims datagrams(udp_.size());
+  Clock::time_point acceptAgain{};  // while accept has no socket to give
   for (;;) {
-    // The wake-up socket, the listener (if any), the UDP sockets, then the
-    // clients. WSAPoll refuses an invalid socket, so none is listed.
+    // The wake-up socket, the listener (if any, and unless accept is
+    // paused), the UDP sockets, then the clients. WSAPoll refuses an
+    // invalid socket, so none is listed. A pause ends the wait when it does.
     std::vector<WSAPOLLFD> fds{{wake, POLLIN, 0}};
-    const bool listening = listener != INVALID_SOCKET;
+    bool listening = listener != INVALID_SOCKET;
+    INT timeout = -1;
+    if (const Clock::time_point now = Clock::now(); listening && now < acceptAgain) {
+      listening = false;
+      timeout = static_cast<INT>(
+          std::chrono::ceil<std::chrono::milliseconds>(acceptAgain - now).count());
+    }
     if (listening) fds.push_back({listener, POLLIN, 0});
     const std::size_t firstUdp = fds.size();
     for (const std::uintptr_t s : udp_) fds.push_back({static_cast<SOCKET>(s), POLLIN, 0});
@@ -226,7 +281,7 @@ void StationServer::Serve() {
                                               (c.lines.Pending().empty() ? 0 : POLLOUT));
       fds.push_back({c.socket, events, 0});
     }
-    if (WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), -1) == SOCKET_ERROR) {
+    if (WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout) == SOCKET_ERROR) {
       if (WSAGetLastError() == WSAEINTR) continue;
       return;
     }
@@ -281,6 +336,7 @@ void StationServer::Serve() {
         } else if (got < 0) {
           gone = WSAGetLastError() != WSAEWOULDBLOCK;
         } else {
+          if (std::memchr(buffer, '\n', static_cast<std::size_t>(got))) c.lastLine = Clock::now();
           const auto aims =
               c.lines.Receive(std::string_view(buffer, static_cast<std::size_t>(got)), Snapshot());
           for (const RemoteAim& aim : aims) aim_(aim);
@@ -307,10 +363,20 @@ void StationServer::Serve() {
 
     // New connections last, so that slots freed in this round count.
     if (listening && (fds[1].revents & POLLIN)) {
-      for (;;) {
+      for (int round = 0; round < kAcceptsPerRound; ++round) {
         const SOCKET s = accept(listener, nullptr, nullptr);
-        if (s == INVALID_SOCKET) break;
-        if (static_cast<int>(clients.size()) >= kMaxClients) {
+        if (s == INVALID_SOCKET) {
+          const int error = WSAGetLastError();
+          if (ConnectionError(error)) continue;
+          // No socket to give (WSAEMFILE, WSAENOBUFS), or anything
+          // unforeseen: the connection is still queued, so wait a while
+          // before trying it again.
+          if (error != WSAEWOULDBLOCK) acceptAgain = Clock::now() + kAcceptPause;
+          break;
+        }
+        const Clock::time_point now = Clock::now();
+        if (static_cast<int>(clients.size()) >= kMaxClients &&
+            !FreeIdlestSlot(clients, now, idleLimit_)) {
           closesocket(s);
           continue;
         }
@@ -318,8 +384,10 @@ void StationServer::Serve() {
         const BOOL noDelay = TRUE;
         setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                    sizeof noDelay);
+        KeepAlive(s);
         Client client;
         client.socket = s;
+        client.lastLine = now;
         clients.push_back(std::move(client));
       }
     }

@@ -2,7 +2,11 @@
 // aims by UDP datagram (N1MM's and PstRotator's packets) through Winsock 2,
 // served on a thread of their own, so that answers never wait behind the
 // window's thread, which may be speaking for seconds. It keeps the limits
-// of the Linux edition's server (link/posix/station_server.h).
+// of the Linux edition's server (link/posix/station_server.h): a newcomer
+// takes the slot of a client silent for the idle limit when all are taken,
+// keep-alive probes find vanished peers, and while Winsock has no socket
+// to give (WSAEMFILE, WSAENOBUFS) new connections wait in the listen queue
+// while the connected clients go on being served.
 //
 // The server owns its use of Winsock (WSAStartup in Start, WSACleanup when
 // it goes). No Windows header here: sockets are kept as their integer
@@ -10,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,9 +29,12 @@ class StationServer {
  public:
   static constexpr int kMaxClients = 16;
   static constexpr std::size_t kMaxPending = kRotctldMaxPending;
+  static constexpr std::chrono::milliseconds kIdleLimit{60'000};
 
-  // `aim` runs on the server's thread.
-  explicit StationServer(std::function<void(const RemoteAim&)> aim);
+  // `aim` runs on the server's thread. A client silent for `idleLimit`
+  // loses its slot to a newcomer when all slots are taken.
+  explicit StationServer(std::function<void(const RemoteAim&)> aim,
+                         std::chrono::milliseconds idleLimit = kIdleLimit);
   ~StationServer();
   StationServer(const StationServer&) = delete;
   StationServer& operator=(const StationServer&) = delete;
@@ -51,6 +59,7 @@ class StationServer {
   void Wake(char why);
 
   std::function<void(const RemoteAim&)> aim_;
+  std::chrono::milliseconds idleLimit_;
   std::unique_ptr<Shared> shared_;  // the snapshot under its lock
   bool winsock_ = false;
   std::uintptr_t listener_ = ~std::uintptr_t{0};  // INVALID_SOCKET

@@ -1,0 +1,187 @@
+// The Linux station server over real loopback sockets: who gets a slot
+// when all are taken, the probing of silent peers, and a server that runs
+// out of descriptors.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/posix/station_server.h"
+
+namespace rotavox::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const std::string kInfoLine = std::string(kRotctldInfo) + "\n";
+
+struct Socket {
+  int fd = -1;
+  explicit Socket(int f) : fd(f) {}
+  Socket(Socket&& other) noexcept : fd(other.fd) { other.fd = -1; }
+  ~Socket() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(static_cast<std::uint16_t>(port));
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return at;
+}
+
+Socket Connect(int port) {
+  Socket s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const sockaddr_in at = Loopback(port);
+  EXPECT_EQ(connect(s.fd, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+  return s;
+}
+
+// The next answer line, "closed" once the server has closed the
+// connection, "silence" when nothing comes within `wait`.
+std::string Ask(const Socket& s, const std::string& line, milliseconds wait = milliseconds(10000)) {
+  if (!line.empty()) send(s.fd, line.data(), line.size(), MSG_NOSIGNAL);
+  std::string got;
+  const auto until = Clock::now() + wait;
+  while (got.find('\n') == std::string::npos) {
+    const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
+    pollfd p{s.fd, POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return "silence";
+    char buffer[256];
+    const ssize_t n = recv(s.fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return "closed";
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+struct Server {
+  explicit Server(milliseconds idleLimit = StationServer::kIdleLimit)
+      : server([](const RemoteAim&) {}, idleLimit) {
+    std::string error;
+    EXPECT_TRUE(server.ListenTcp("127.0.0.1", 0, &error)) << error;
+    EXPECT_TRUE(server.Start(&error)) << error;
+  }
+  int Port() const { return server.TcpPort(); }
+  StationServer server;
+};
+
+TEST(StationServerTest, NewcomerTakesTheSlotOfTheClientSilentLongest) {
+  constexpr milliseconds kIdle(300);
+  Server server(kIdle);
+  // The first in is the oldest connection, but it keeps talking.
+  Socket talker = Connect(server.Port());
+  ASSERT_EQ(Ask(talker, "_\n"), kInfoLine);
+  std::vector<Socket> silent;
+  for (int i = 1; i < StationServer::kMaxClients; ++i) silent.push_back(Connect(server.Port()));
+  // The server accepts each one a scheduling delay after it connects; a
+  // second is over three limits, so they are all past it even when the
+  // machine is busy.
+  std::this_thread::sleep_for(milliseconds(1000));
+  ASSERT_EQ(Ask(talker, "_\n"), kInfoLine);
+
+  Socket newcomer = Connect(server.Port());
+  EXPECT_EQ(Ask(newcomer, "_\n"), kInfoLine);
+  EXPECT_EQ(Ask(silent.front(), ""), "closed");  // the first silent one accepted
+  EXPECT_EQ(Ask(talker, "_\n"), kInfoLine);
+  for (std::size_t i = 1; i < silent.size(); ++i) {
+    EXPECT_EQ(Ask(silent[i], "_\n"), kInfoLine) << "silent client " << i;
+  }
+}
+
+TEST(StationServerTest, NoOneLosesTheirSlotBeforeTheLimit) {
+  Server server;  // a minute: far longer than this test
+  std::vector<Socket> clients;
+  for (int i = 0; i < StationServer::kMaxClients; ++i) clients.push_back(Connect(server.Port()));
+  for (const Socket& c : clients) ASSERT_EQ(Ask(c, "_\n"), kInfoLine);
+  Socket newcomer = Connect(server.Port());
+  EXPECT_EQ(Ask(newcomer, "_\n"), "closed");
+  for (const Socket& c : clients) EXPECT_EQ(Ask(c, "_\n"), kInfoLine);
+}
+
+TEST(StationServerTest, ProbesSilentPeersWithKeepAlive) {
+  Server server;
+  Socket client = Connect(server.Port());
+  ASSERT_EQ(Ask(client, "_\n"), kInfoLine);
+  // The server's end of the connection lives in this process too: the
+  // socket whose peer is the client's address.
+  sockaddr_in mine{};
+  socklen_t length = sizeof mine;
+  getsockname(client.fd, reinterpret_cast<sockaddr*>(&mine), &length);
+  int found = -1;
+  for (int fd = 0; fd < 1024 && found < 0; ++fd) {
+    sockaddr_in peer{};
+    length = sizeof peer;
+    if (fd != client.fd && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+        peer.sin_port == mine.sin_port && peer.sin_addr.s_addr == mine.sin_addr.s_addr) {
+      found = fd;
+    }
+  }
+  ASSERT_GE(found, 0);
+  int keepAlive = 0;
+  int idle = 0;
+  length = sizeof keepAlive;
+  getsockopt(found, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &length);
+  length = sizeof idle;
+  getsockopt(found, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length);
+  EXPECT_EQ(keepAlive, 1);
+  EXPECT_GT(idle, 0);
+  EXPECT_LE(idle, 120);  // a vanished peer is found within minutes, not hours
+}
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+TEST(StationServerTest, OutOfDescriptorsNeitherSpinsNorStopsTheServer) {
+  Server server;
+  Socket client(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // No descriptor left for this process: the limit at the lowest free one.
+  rlimit saved{};
+  getrlimit(RLIMIT_NOFILE, &saved);
+  const int lowestFree = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(lowestFree, 0);
+  close(lowestFree);
+  struct Restore {
+    rlimit limit;
+    ~Restore() { setrlimit(RLIMIT_NOFILE, &limit); }
+  } restore{saved};
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+  const sockaddr_in at = Loopback(server.Port());
+  ASSERT_EQ(connect(client.fd, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+  // Only the server's thread runs while this one waits, so the process's
+  // CPU time is the server's. Spinning, it takes most of a core even on a
+  // busy machine; idle, it takes next to nothing. A busy machine only
+  // lowers the figure, so the bound does not make the test flaky.
+  const double cpuBefore = ProcessCpuSeconds();
+  const auto wallBefore = Clock::now();
+  EXPECT_EQ(Ask(client, "_\n", milliseconds(1000)), "silence");  // cannot be accepted
+  const double cpu = ProcessCpuSeconds() - cpuBefore;
+  const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+  EXPECT_LT(cpu / wall, 0.2) << cpu << " s of CPU in " << wall << " s";
+
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(Ask(client, "", milliseconds(10000)), kInfoLine);
+}
+
+}  // namespace
+}  // namespace rotavox::testing

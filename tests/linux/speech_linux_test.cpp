@@ -1,6 +1,10 @@
 // The Linux voices: the log stand-in, the --voice values, the deadline that
-// keeps a stuck engine from freezing the program, and the beep's fallback.
+// keeps a stuck engine from freezing the program, the stopping of a speech
+// server started for the program, and the beep's fallback.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,7 +21,10 @@
 
 #include "speech/linux/linux_beep.h"
 #include "speech/linux/linux_voices.h"
+#include "speech/linux/spawned_server.h"
 #include "speech/linux/worker_voice.h"
+
+extern char** environ;
 
 namespace rotavox::testing {
 namespace {
@@ -313,6 +320,88 @@ TEST(WorkerVoiceTest, EachTextTriesToOpenAfresh) {
   EXPECT_EQ(SpeakOnce(provider, "Voice On."), "lost");
   EXPECT_EQ(record->opens, 2);
   EXPECT_FALSE(provider.Check(milliseconds(100)));
+}
+
+// A child process running `program` with `args`; reaped by the caller.
+pid_t Spawn(const std::string& program, std::vector<std::string> args) {
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0) << program;
+  return pid;
+}
+
+ProcessId Started(pid_t pid) {
+  const auto found = FindProcess(pid);
+  EXPECT_TRUE(found) << pid;
+  return found ? found->id : ProcessId{pid, 0};
+}
+
+TEST(SpawnedServerTest, EndsAProcessThatIgnoresSigtermToo) {
+  const struct {
+    bool ignoresTerm;
+    milliseconds grace, least, most;
+  } cases[] = {
+      {false, milliseconds(300), milliseconds(0), milliseconds(250)},
+      {true, milliseconds(300), milliseconds(300), milliseconds(800)},
+      {true, milliseconds(0), milliseconds(0), milliseconds(250)},
+  };
+  for (const auto& c : cases) {
+    const pid_t pid = c.ignoresTerm ? Spawn("/bin/sh", {"-c", "trap '' TERM; exec sleep 30"})
+                                    : Spawn("/bin/sleep", {"30"});
+    std::this_thread::sleep_for(milliseconds(100));  // the trap is set
+    const ProcessId process = Started(pid);
+    const auto start = Clock::now();
+    EXPECT_TRUE(EndProcess(process, c.grace)) << c.ignoresTerm;
+    EXPECT_GE(Since(start), c.least - milliseconds(5));
+    EXPECT_LE(Since(start), c.most);
+    EXPECT_FALSE(FindProcess(pid));  // a zombie has ended
+    ::waitpid(pid, nullptr, 0);
+  }
+  // A pid now held by another process is left alone.
+  const pid_t pid = Spawn("/bin/sleep", {"30"});
+  const ProcessId earlier{pid, Started(pid).start - 1};
+  EXPECT_TRUE(EndProcess(earlier, milliseconds(300)));
+  EXPECT_TRUE(FindProcess(pid));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
+TEST(SpawnedServerTest, OnlyAServerStartedForUsIsStopped) {
+  // Stand-ins: sleep under the server's name (its command name is cut to
+  // "speech-dispatch", as the server's is) and under a name of its own.
+  namespace fs = std::filesystem;
+  const fs::path dir = TempPath("server");
+  fs::create_directories(dir / "pid");
+  fs::create_symlink("/bin/sleep", dir / "speech-dispatcher");
+  fs::create_symlink("/bin/sleep", dir / "sleepy (1) x");
+  const std::string socket = (dir / "speechd.sock").string();
+  const struct {
+    std::string program;
+    long ticksAfterStart;  // when our connection attempt began
+    bool pidFile, ours;
+  } cases[] = {
+      {"speech-dispatcher", -100, true, true},
+      {"speech-dispatcher", 100, true, false},  // it was running before
+      {"sleepy (1) x", -100, true, false},      // not a server
+      {"speech-dispatcher", -100, false, false},
+  };
+  for (const auto& c : cases) {
+    const pid_t pid = Spawn((dir / c.program).string(), {"30"});
+    std::this_thread::sleep_for(milliseconds(50));
+    const ProcessId process = Started(pid);
+    EXPECT_EQ(FindProcess(pid)->name, c.program.substr(0, 15));
+    fs::remove(dir / "pid/speech-dispatcher.pid");
+    if (c.pidFile) std::ofstream(dir / "pid/speech-dispatcher.pid") << pid << "\n";
+    EXPECT_EQ(NoteSpawnedSpeechServer(socket, process.start + c.ticksAfterStart), c.ours) << c.program;
+    StopSpawnedSpeechServers();
+    EXPECT_EQ(!FindProcess(pid), c.ours) << c.program << " " << c.ticksAfterStart;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  fs::remove_all(dir);
 }
 
 TEST(LinuxBeepTest, FallsBackQuicklyWhenNoSoundCanPlay) {

@@ -4,6 +4,9 @@
 # file, and the length of that recording must match what espeak-ng makes of
 # the same text (the server's default synthesizer here). Each case gets its
 # own server, since the server keeps the audio device open until it ends.
+# Without a sound device, the automatic voice must find out that there is
+# none within 2 s. A server that rotavox-say's connection started must be
+# gone when it exits; one that was running before must be left running.
 #
 # Usage: speechd_wav_test.sh PATH/TO/rotavox-say
 # Exit status: 0 passed, 1 failed, 77 skipped (speech-dispatcher cannot
@@ -86,7 +89,12 @@ speak_case() {
   prepare "$dir"
   run_say "$dir" --voice "$voice" "$text" >"$dir/say.log" 2>&1
   status=$?
+  left=$(case_processes "$dir/home" | tr "\n" " ")
   stop_server "$dir/home"
+  if [ -n "$left" ]; then
+    echo "FAIL $name: the server started for rotavox-say outlived it ($left)"
+    failed=1
+  fi
   if [ $status -ne 0 ]; then
     if [ "$name" = first ] && [ ! -S "$dir/run/speech-dispatcher/speechd.sock" ]; then
       cat "$dir/say.log"
@@ -111,6 +119,52 @@ speak_case() {
 speak_case first speechd "On bearing 0 9 0 "
 speak_case accents speechd "Caf$(printf '\xc3\xa9') au lait, 5 $(printf '\xe2\x82\xac')"
 speak_case automatic auto "No response from the C BOX"
+
+# No sound device: the server's output (and espeak-ng's) is an ALSA card
+# that does not exist, and there is no sound server.
+no_sound() {
+  local dir="$work/$1"
+  prepare "$dir"
+  printf 'pcm.!default { type hw card 99 }\n' >"$dir/home/.asoundrc"
+  echo "$dir"
+}
+millis() { echo $(($(date +%s%N) / 1000000)); }
+# Running, and not a zombie.
+alive() {
+  local state
+  state=$([ -n "$1" ] && awk '{print $3}' "/proc/$1/stat" 2>/dev/null)
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+
+dir=$(no_sound silent)
+begin=$(millis)
+PULSE_SERVER=unix:/nonexistent run_say "$dir" --voice auto "Hello" >"$dir/say.log" 2>&1
+status=$? took=$(($(millis) - begin)) left=$(case_processes "$dir/home" | tr "\n" " ")
+stop_server "$dir/home"
+echo "no sound: exit status $status after $took ms, left behind: ${left:-nothing}"
+[ $status -eq 1 ] || { cat "$dir/say.log"; echo "FAIL no sound: not reported as no voice"; failed=1; }
+[ $took -lt 2000 ] || { echo "FAIL no sound: no voice took $took ms to find out"; failed=1; }
+[ -z "$left" ] || { echo "FAIL no sound: processes left behind"; failed=1; }
+
+# The same with a server that was running before: it stays.
+dir=$(no_sound theirs)
+env HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run" XDG_CONFIG_HOME="$dir/home/.config" \
+  PULSE_SERVER=unix:/nonexistent speech-dispatcher --spawn >/dev/null 2>&1
+# Until the server has gone into the background, its pid file names the
+# process that started it.
+for _ in $(seq 100); do
+  server=$(cat "$dir/run/speech-dispatcher/pid/speech-dispatcher.pid" 2>/dev/null)
+  alive "$server" && break
+  sleep 0.02
+done
+PULSE_SERVER=unix:/nonexistent run_say "$dir" --voice auto "Hello" >"$dir/say.log" 2>&1
+if ! alive "$server"; then
+  echo "FAIL no sound: the server that was running before is gone (${server:-never started})"
+  failed=1
+fi
+# Without sound it no longer heeds SIGTERM.
+[ -n "$server" ] && kill -9 "$server" 2>/dev/null
+stop_server "$dir/home"
 
 # The beep: libcanberra's bell event sound through the same ALSA file device.
 dir="$work/beep"

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <string>
 
+#include "speech/linux/spawned_server.h"
 #include "speech/linux/worker_voice.h"
 
 namespace rotavox {
@@ -80,16 +82,48 @@ class MessageEvents {
 // starts it but never ends it.
 constexpr char kSilence[] = "<speak><break time=\"50ms\"/></speak>";
 
+// The socket a connection without an address goes to, when it is a local
+// one; empty otherwise.
+std::string DefaultSocket() {
+  char* error = nullptr;
+  SPDConnectionAddress* address = spd_get_default_address(&error);
+  std::free(error);
+  std::string path;
+  if (address && address->method == SPD_METHOD_UNIX_SOCKET && address->unix_socket_name) {
+    path = address->unix_socket_name;
+  }
+  if (address) SPDConnectionAddress__free(address);
+  return path;
+}
+
+SPDConnection* Connect(int autospawn) {
+  char* error = nullptr;
+  SPDConnection* connection = spd_open2("rotavox", "main", nullptr, SPD_MODE_THREADED, nullptr, autospawn, &error);
+  std::free(error);
+  return connection;
+}
+
 class SpeechdEngine : public SpeechEngine {
  public:
-  ~SpeechdEngine() override { Close(); }
+  ~SpeechdEngine() override {
+    Close();
+    // A server started for us is not left behind; one on which a text of
+    // ours never ended does not heed SIGTERM any more.
+    StopSpawnedSpeechServers(stuck_);
+  }
 
   bool Open() override {
     if (connection_) return true;
-    char* error = nullptr;
-    connection_ = spd_open2("rotavox", "main", nullptr, SPD_MODE_THREADED, nullptr, 1, &error);
-    std::free(error);
-    if (!connection_) return false;
+    // A server that is running already is someone else's (or one this
+    // engine started before). Only when there is none may libspeechd start
+    // one, which is then ours to stop.
+    connection_ = Connect(0);
+    if (!connection_) {
+      const unsigned long long before = TicksSinceBoot();
+      connection_ = Connect(1);
+      if (!connection_) return false;
+      NoteSpawnedSpeechServer(DefaultSocket(), before);
+    }
     connection_->callback_begin = &MessageEvents::OnEvent;
     connection_->callback_end = &MessageEvents::OnEvent;
     connection_->callback_cancel = &MessageEvents::OnEvent;
@@ -154,6 +188,7 @@ class SpeechdEngine : public SpeechEngine {
     }
     events.Forget(message);
     if (stage == Stage::kEnded) return true;
+    stuck_ = true;
     spd_cancel(connection_);
     Close();
     return false;
@@ -172,6 +207,7 @@ class SpeechdEngine : public SpeechEngine {
   }
 
   SPDConnection* connection_ = nullptr;
+  bool stuck_ = false;  // a text of ours did not end on the server
 };
 
 }  // namespace

@@ -82,13 +82,17 @@ class Display:
         return path
 
     def __exit__(self, *exc):
-        for p in (self.bells, self.wm, self.xvfb):
-            p.terminate()
-        for p in (self.bells, self.wm, self.xvfb):
+        procs = (self.bells, self.wm, self.xvfb)
+        for p in procs:
+            if p.poll() is None:
+                p.terminate()
+        for p in procs:
             try:
                 p.wait(5)
             except subprocess.TimeoutExpired:
                 p.kill()
+                p.wait(5)
+        self.bells.stdout.close()
 
 
 class CBox:
@@ -154,10 +158,13 @@ class Rotavox:
             prepare(self.dir)
         if voice is None:
             voice = f"log:{self.log}" + (f":{voice_ms}" if voice_ms else "")
+        # What the program prints goes to a file, which (unlike a pipe that
+        # nobody reads) can never fill up and stop it.
+        self.output = tempfile.TemporaryFile()
         self.started = time.monotonic()
         self.proc = subprocess.Popen([*prefix, os.path.join(BUILD, "rotavox"), "--voice", voice, *args],
                                      cwd=self.dir, env=dict(display.env, **(env or {})),
-                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                                     stdout=self.output, stderr=subprocess.STDOUT)
         self.display = display
         self.window = None
 
@@ -220,4 +227,5 @@ class Rotavox:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        self.output.close()
         shutil.rmtree(self.dir, ignore_errors=True)

@@ -1062,6 +1062,7 @@ class AtspiEvents:
         if json.loads(first or b"{}").get("ready") is not True:
             self.proc.kill()
             self.proc.wait()
+            self._close_pipes()
             with open(self.err_path, "rb") as f:
                 raise AssertionError("AT-SPI listener did not start: " + f.read().decode()[-2000:])
         self.thread = threading.Thread(target=self._read, daemon=True)
@@ -1095,7 +1096,15 @@ class AtspiEvents:
                 self.proc.kill()
                 self.proc.wait()
         self.thread.join(5)
-        self.proc.stdout.close()
+        self._close_pipes()
+
+    def _close_pipes(self):
+        # Also when the helper had ended by itself (its bus gone first).
+        for pipe in (self.proc.stdin, self.proc.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass
 
     def __enter__(self):
         return self

@@ -76,6 +76,8 @@ class Probe:
             self.proc.wait(15)
         except subprocess.TimeoutExpired:
             self.proc.kill()
+            self.proc.wait(5)
+        self.proc.stdout.close()
 
 
 class Box(CBox):

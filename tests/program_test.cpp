@@ -157,12 +157,41 @@ TEST_F(ProgramTest, UnwritableSettingsStillEndNormally) {
   EXPECT_TRUE(store.writes.empty());
 }
 
-TEST_F(ProgramTest, UnreadableSettingsStartSilentWithNoPort) {
+// A file that is there but cannot be read still holds the operator's
+// record: it is not overwritten with what this run knows.
+TEST_F(ProgramTest, UnreadableSettingsStartSilentWithNoPortAndAreKept) {
   store.stored.kind = StoredSettings::Kind::kUnreadable;
-  Exit();
+  shell.script = [this] {
+    SaveSettingsNow();
+    dialog.Click(kExitButton);
+  };
   RunProgram(platform);
   EXPECT_TRUE(Said().empty());
-  EXPECT_EQ(store.writes.back(), "\"\",0\r\n");
+  EXPECT_TRUE(store.writes.empty());
+}
+
+// When the session ends under the program, the settings are saved at once
+// as the shutdown saves them, with nothing spoken; before the start and
+// after the shutdown there is nothing to save.
+TEST_F(ProgramTest, SaveSettingsNowWritesWhatTheShutdownWould) {
+  File("\"3\",1\r\n");
+  SaveSettingsNow();
+  EXPECT_TRUE(store.writes.empty());
+  std::size_t said = 0;
+  shell.script = [this, &said] {
+    dialog.Type(kPortBox, "4");
+    dialog.Click(kStartButton);
+    dialog.Click(kVoiceCheck);
+    said = Said().size();
+    SaveSettingsNow();
+    EXPECT_EQ(Said().size(), said);
+    EXPECT_EQ(store.writes, std::vector<std::string>{"\"34\",0\r\n"});
+    dialog.Click(kExitButton);
+  };
+  RunProgram(platform);
+  EXPECT_EQ(store.writes, (std::vector<std::string>{"\"34\",0\r\n", "\"34\",0\r\n"}));
+  SaveSettingsNow();
+  EXPECT_EQ(store.writes.size(), 2u);
 }
 
 }  // namespace

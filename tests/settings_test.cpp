@@ -57,14 +57,16 @@ TEST(ParseSettings, ReadsPortTextAndVoiceSwitch) {
 }
 
 // The writer always produces one line: quoted port text, comma, voice
-// switch in decimal, CR LF. Nothing in the port text is escaped.
+// switch in decimal, CR LF. Nothing in the port text is escaped; a double
+// quote, which would end it early, is left out.
 TEST(FormatSettings, WritesTheOneLineRecord) {
   const struct {
     Settings settings;
     const char* bytes;
   } cases[] = {
       {{"3", 1}, "\"3\",1\r\n"}, {{"", 1}, "\"\",1\r\n"}, {{"12", 0}, "\"12\",0\r\n"},
-      {{"3", -5}, "\"3\",-5\r\n"}, {{"a\"b", 1}, "\"a\"b\",1\r\n"},
+      {{"3", -5}, "\"3\",-5\r\n"}, {{"a\"b", 1}, "\"ab\",1\r\n"},
+      {{"1\",0", 1}, "\"1,0\",1\r\n"},
       {{"x", INT_MIN}, "\"x\",-2147483648\r\n"},
   };
   for (const auto& c : cases) {
@@ -79,8 +81,8 @@ TEST(FormatSettings, ReadsBackWhatItWrote) {
     SCOPED_TRACE(s.portText);
     EXPECT_EQ(ParseSettings(FormatSettings(s)), s);
   }
-  // A quote in the port text ends it when read back.
-  EXPECT_EQ(ParseSettings(FormatSettings({"a\"b", 1})), (Settings{"a", 1}));
+  // A quote in the port text is left out, and the voice field survives.
+  EXPECT_EQ(ParseSettings(FormatSettings({"a\"b", 1})), (Settings{"ab", 1}));
 }
 
 // No file: no port and speech on. A file that cannot be read: no port and
@@ -159,6 +161,43 @@ class FileSettingsStoreTest : public ::testing::Test {
   fs::path oldCwd_;
   FileSettingsStore store_;
 };
+
+// Every byte in the port text: what is saved is what the next start
+// loads, but for a double quote, which is left out; the voice field always
+// reads back as saved.
+TEST_F(FileSettingsStoreTest, EveryPortTextByteSurvivesSaveAndLoad) {
+  for (int b = 0; b < 256; ++b) {
+    SCOPED_TRACE(b);
+    const char byte = static_cast<char>(b);
+    ProgramState saved;
+    saved.PortText = std::string("1") + byte + "2";
+    saved.VoiceOn = b % 2 == 0 ? 0 : 1;
+    SaveSettings(saved, store_);
+    ProgramState loaded;
+    LoadSettings(loaded, store_);
+    EXPECT_EQ(loaded.VoiceOn, saved.VoiceOn);
+    EXPECT_EQ(loaded.PortText, byte == '"' ? "12" : saved.PortText);
+  }
+}
+
+// The new record reaches the disk before it takes STAT.DAT's name, and the
+// directory, which holds that name, after.
+TEST_F(FileSettingsStoreTest, FlushesTheNewFileBeforeTheRenameAndTheDirectoryAfter) {
+  WriteFile(kSettingsFileName, "old");
+  std::vector<std::string> seen;
+  FileSettingsStore store([&seen](const fs::path& path) {
+    seen.push_back(path.filename().string() == "." ? "directory" : FileBytes(path));
+    seen.push_back(FileBytes(kSettingsFileName));
+    return true;
+  });
+  EXPECT_TRUE(store.Replace("new"));
+  EXPECT_EQ(seen, (std::vector<std::string>{"new", "old", "directory", "new"}));
+  // A new file the disk does not take leaves the old record.
+  FileSettingsStore failing([](const fs::path&) { return false; });
+  EXPECT_FALSE(failing.Replace("newer"));
+  EXPECT_EQ(FileBytes(kSettingsFileName), "new");
+  EXPECT_EQ(Entries(), onlyStatDat_);
+}
 
 TEST_F(FileSettingsStoreTest, MissingFile) {
   const StoredSettings stored = store_.Read();

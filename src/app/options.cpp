@@ -4,6 +4,26 @@
 namespace rotavox {
 namespace {
 
+// Four decimal numbers 0 to 255 without leading zeros, joined by dots: what
+// the servers' address conversion takes, so that a mistake is reported
+// before any window opens.
+bool IsDottedQuad(std::string_view text) {
+  int parts = 0;
+  while (true) {
+    const std::size_t dot = text.find('.');
+    const std::string_view part = text.substr(0, dot);
+    if (part.empty() || part.size() > 3 || (part.size() > 1 && part[0] == '0')) return false;
+    int value = 0;
+    for (const char c : part) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + (c - '0');
+    }
+    if (value > 255 || ++parts > 4) return false;
+    if (dot == std::string_view::npos) return parts == 4;
+    text.remove_prefix(dot + 1);
+  }
+}
+
 // [ADDRESS:]PORT; the address defaults to loopback, since neither protocol
 // has any authentication.
 bool ParseEndpoint(const std::string& value, Endpoint* endpoint) {
@@ -13,15 +33,39 @@ bool ParseEndpoint(const std::string& value, Endpoint* endpoint) {
   bool digits = !port.empty() && port.size() <= 5;
   for (const char c : port) digits = digits && c >= '0' && c <= '9';
   endpoint->port = digits ? std::stoi(port) : 0;
-  return digits && endpoint->port >= 1 && endpoint->port <= 65535 && !endpoint->address.empty();
+  return digits && endpoint->port >= 1 && endpoint->port <= 65535 &&
+         (endpoint->address == "localhost" || IsDottedQuad(endpoint->address));
+}
+
+// The foreign option `arg` is, if any.
+const ForeignOption* FindForeign(const std::string& arg, const std::vector<ForeignOption>& foreign) {
+  for (const ForeignOption& option : foreign) {
+    const bool prefix = !option.name.empty() && option.name.back() == '=';
+    if (prefix ? arg.size() > option.name.size() && arg.starts_with(option.name) : arg == option.name) {
+      return &option;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
 
-ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+ParsedOptions ParseOptions(const std::vector<std::string>& args,
+                           const std::vector<ForeignOption>& foreign) {
   ParsedOptions parsed;
   Options& o = parsed.options;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (const ForeignOption* option = FindForeign(args[i], foreign)) {
+      parsed.foreign.push_back(args[i]);
+      if (option->takesValue) {
+        if (i + 1 >= args.size()) {
+          parsed.error = args[i] + " needs a value";
+          return parsed;
+        }
+        parsed.foreign.push_back(args[++i]);
+      }
+      continue;
+    }
     std::string name = args[i];
     std::string value;
     bool hasValue = false;

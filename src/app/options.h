@@ -29,13 +29,25 @@ struct Options {
   std::vector<Endpoint> udp;
 };
 
+// An option that belongs to the window toolkit rather than to the program
+// (Qt's -platform, -display, -reverse, ...): passed on as it is.
+struct ForeignOption {
+  std::string_view name;    // "-display"; a name ending in "=" takes "-style=fusion"
+  bool takesValue = false;  // the next argument is its value
+};
+
 struct ParsedOptions {
   Options options;
+  std::vector<std::string> foreign;  // the foreign options given, with their values
   std::string error;  // empty when the command line was understood
 };
 
-// Takes "--name value" and "--name=value" alike.
-ParsedOptions ParseOptions(const std::vector<std::string>& args);
+// Takes "--name value" and "--name=value" alike, and "-h" for "--help".
+// An address must be an IPv4 address in dotted-quad form, or "localhost".
+// Arguments that are none of the program's options or of `foreign` are an
+// error.
+ParsedOptions ParseOptions(const std::vector<std::string>& args,
+                           const std::vector<ForeignOption>& foreign = {});
 
 std::string HelpText(std::string_view program);
 // The --screen-reader and --rotctld lines of the help, shared by both

@@ -14,6 +14,27 @@
 #include "ui/messages.h"
 
 namespace rotavox {
+namespace {
+
+// The settings of the RunProgram under way, for SaveSettingsNow: set from
+// loading them to saving them at the end.
+struct RunningProgram {
+  const ProgramState* state = nullptr;
+  SettingsStore* settings = nullptr;
+};
+RunningProgram running;
+
+class RunningRegistration {
+ public:
+  RunningRegistration(const ProgramState& state, SettingsStore& settings) {
+    running = {&state, &settings};
+  }
+  ~RunningRegistration() { running = {}; }
+  RunningRegistration(const RunningRegistration&) = delete;
+  RunningRegistration& operator=(const RunningRegistration&) = delete;
+};
+
+}  // namespace
 
 void StartProgram(ProgramState& state, SettingsStore& settings) {
   state.AmFrame = AmFrame();
@@ -44,14 +65,21 @@ int RunProgram(Platform& platform) {
   ProgramState state;
   state.EchoTyping = platform.echoTyping;
   Context context{state,          platform.dialog, platform.desktop, platform.port,
-                  platform.voices, platform.surface, platform.steps};
+                  platform.voices, platform.surface, platform.steps, platform.remoteAims};
   platform.shell.BeginSession();
   StartProgram(state, platform.settings);
-  platform.shell.CreateMainDialog(context);
-  RunMainDialog(context, platform.shell);
-  EndProgram(context, platform.settings);
+  {
+    const RunningRegistration registration(state, platform.settings);
+    platform.shell.CreateMainDialog(context);
+    RunMainDialog(context, platform.shell);
+    EndProgram(context, platform.settings);
+  }
   platform.shell.EndSession();
   return 0;
+}
+
+void SaveSettingsNow() {
+  if (running.state) SaveSettings(*running.state, *running.settings);
 }
 
 }  // namespace rotavox

@@ -17,6 +17,7 @@ class SerialPort;
 class VoiceProvider;
 class StepInputs;
 class SettingsStore;
+class RemoteAims;
 
 inline constexpr const char* kTitleText = "Rotavox Controller ";
 inline constexpr float kPiValue = 3.141593f;
@@ -51,6 +52,9 @@ struct Platform {
   SettingsStore& settings;
   // False leaves the echo of typing to the operator's screen reader.
   bool echoTyping = true;
+  // Aims from station programs, taken by the poll tick; none without a
+  // station server.
+  RemoteAims* remoteAims = nullptr;
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.
@@ -64,5 +68,14 @@ int RunProgram(Platform& platform);
 void StartProgram(ProgramState& state, SettingsStore& settings);
 void RunMainDialog(Context& context, Shell& shell);
 void EndProgram(Context& context, SettingsStore& settings);
+
+// For an edition whose session ends under the program, leaving no time
+// for the shutdown (a termination signal, the display gone, the system
+// logging off): saves the settings of the running RunProgram at once,
+// exactly as its shutdown would write them, with nothing spoken and nothing
+// waited for. Does nothing before RunProgram has loaded the settings or
+// once its shutdown has saved them. Call on the user-interface thread or
+// from an exit handler.
+void SaveSettingsNow();
 
 }  // namespace rotavox

@@ -75,7 +75,11 @@ Settings ParseSettings(std::string_view bytes) {
 }
 
 std::string FormatSettings(const Settings& settings) {
-  return '"' + settings.portText + "\"," + std::to_string(settings.voiceOn) + "\r\n";
+  std::string record = "\"";
+  for (const char c : settings.portText) {
+    if (c != '"') record += c;
+  }
+  return record + "\"," + std::to_string(settings.voiceOn) + "\r\n";
 }
 
 void LoadSettings(ProgramState& state, SettingsStore& store) {
@@ -87,6 +91,7 @@ void LoadSettings(ProgramState& state, SettingsStore& store) {
     case StoredSettings::Kind::kUnreadable:
       state.PortText.clear();
       state.VoiceOn = 0;
+      state.KeepSettingsFile = true;
       break;
     case StoredSettings::Kind::kRead: {
       Settings settings = ParseSettings(stored.bytes);
@@ -98,6 +103,8 @@ void LoadSettings(ProgramState& state, SettingsStore& store) {
 }
 
 void SaveSettings(const ProgramState& state, SettingsStore& store) {
+  // What this run knows would only replace a record it never saw.
+  if (state.KeepSettingsFile) return;
   store.Replace(FormatSettings({state.PortText, state.VoiceOn}));
 }
 

@@ -34,14 +34,18 @@ struct Settings {
 //    its number is rounded to a whole one. A missing field gives 0.
 Settings ParseSettings(std::string_view bytes);
 
-// The one-line record.
+// The one-line record. A double quote would end the quoted port text early
+// and push the rest of it into the voice field, so the port text is stored
+// without its double quotes; every other byte is stored as it is.
 std::string FormatSettings(const Settings& settings);
 
 // PortText and VoiceOn from the store: speech on and no port when there is
-// no file; no port and speech off when it cannot be read.
+// no file; no port and speech off when it cannot be read, and then the file
+// is kept as it is (KeepSettingsFile).
 void LoadSettings(ProgramState& state, SettingsStore& store);
 
-// Writes PortText and VoiceOn back; failures leave the old file as it was.
+// Writes PortText and VoiceOn back, unless the file is to be kept; failures
+// leave the old file as it was.
 void SaveSettings(const ProgramState& state, SettingsStore& store);
 
 }  // namespace rotavox

@@ -1,9 +1,10 @@
 // STAT.DAT through the C++ standard library (see settings_store.h).
 //
-// The file is replaced, never rewritten in place: the new record goes to a
+// The file is replaced rather than rewritten: the new record goes to a
 // fresh file beside it, which is then renamed over STAT.DAT. A crash, a
 // full disk or a kill at any moment leaves either the old or the new
-// record.
+// record. Only where the directory allows no such replacement is STAT.DAT
+// rewritten in place, which is still better than losing the record.
 #include "app/settings_store.h"
 
 #include <filesystem>
@@ -77,27 +78,73 @@ bool FileSettingsStore::Replace(std::string_view bytes) {
   const bool exists = fs::exists(status);
   if (exists && !MayReplace(path, fs::status(path, ec))) return false;
 
-  const fs::path fresh = FreshSiblingName();
-  if (fresh.empty()) return false;
-  bool written = false;
-  {
-    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
-    if (out.is_open()) {
-      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-      out.close();
-      written = !out.fail();
-    }
+  switch (ReplaceByRename(path, bytes, exists)) {
+    case Outcome::kDone:
+      return true;
+    case Outcome::kFailed:
+      return false;
+    case Outcome::kRefused:
+      // The directory takes no new file, or no rename over STAT.DAT (a
+      // read-only folder; a sticky one such as /tmp when STAT.DAT belongs
+      // to another user), while STAT.DAT itself may be written.
+      return exists && WriteInPlace(path, bytes);
   }
-  if (written && exists) {
+  return false;
+}
+
+FileSettingsStore::Outcome FileSettingsStore::ReplaceByRename(const fs::path& path,
+                                                              std::string_view bytes,
+                                                              bool exists) const {
+  std::error_code ec;
+  const fs::path fresh = FreshSiblingName();
+  if (fresh.empty()) return Outcome::kRefused;
+  std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+  if (!out.is_open()) return Outcome::kRefused;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (exists && !out.fail()) {
     // Keep the old file's permissions on the new one.
     fs::permissions(fresh, fs::status(path, ec).permissions(), ec);
   }
-  if (written) {
-    fs::rename(fresh, path, ec);
-    written = !ec;
+  // A new file that cannot be written whole (a full disk) or flushed says
+  // the disk is in trouble: STAT.DAT is better left alone then.
+  if (out.fail() || !Flush(fresh)) {
+    fs::remove(fresh, ec);
+    return Outcome::kFailed;
   }
-  if (!written) fs::remove(fresh, ec);
-  return written;
+  fs::rename(fresh, path, ec);
+  if (ec) {
+    fs::remove(fresh, ec);
+    return Outcome::kRefused;
+  }
+  // The rename itself lasts only once the directory is on the disk.
+  Flush(fs::path("."));
+  return Outcome::kDone;
+}
+
+bool FileSettingsStore::WriteInPlace(const fs::path& path, std::string_view bytes) const {
+  // Opened for reading and writing, the file is not emptied. The part about
+  // to be overwritten is kept, so that a write that fails half-way (a full
+  // disk) can put it back rather than leave a mix of two records.
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  if (!file.is_open()) return false;
+  std::string old(bytes.size(), '\0');
+  file.read(old.data(), static_cast<std::streamsize>(old.size()));
+  old.resize(static_cast<std::size_t>(file.gcount()));
+  file.clear();
+  file.seekp(0);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.flush();
+  if (file.fail()) {
+    file.clear();
+    file.seekp(0);
+    file.write(old.data(), static_cast<std::streamsize>(old.size()));
+    return false;
+  }
+  file.close();
+  std::error_code ec;
+  fs::resize_file(path, bytes.size(), ec);
+  return !ec && Flush(path);
 }
 
 }  // namespace rotavox

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -34,16 +36,42 @@ class SettingsStore {
   virtual StoredSettings Read() = 0;
   // Replaces the file with `bytes` as a whole: afterwards the file holds
   // either its old content or `bytes`, never a part of them. Writes nothing
-  // when the file may not be written (read-only, not a plain file) or the
-  // directory refuses new files. Returns whether the new bytes are in place.
+  // when the file may not be written (read-only, not a plain file). When
+  // the directory refuses a new file beside it, or its rename over the old
+  // one, a file that may be written is rewritten in place instead (the one
+  // case where a crash at the wrong moment can leave a part). Returns
+  // whether the new bytes are in place.
   virtual bool Replace(std::string_view bytes) = 0;
 };
+
+// Makes what has been written durable: flushes a file's data, or a
+// directory's entries, to the disk. False when the disk did not take it.
+using FlushToDisk = std::function<bool(const std::filesystem::path&)>;
 
 // STAT.DAT in the current working directory, resolved at each call.
 class FileSettingsStore final : public SettingsStore {
  public:
+  FileSettingsStore() = default;
+  // With `flush`, a power cut too leaves the old or the new record: the new
+  // file is flushed before it takes STAT.DAT's name and the directory after
+  // it, and a file rewritten in place is flushed at the end.
+  explicit FileSettingsStore(FlushToDisk flush) : flush_(std::move(flush)) {}
+
   StoredSettings Read() override;
   bool Replace(std::string_view bytes) override;
+
+ private:
+  enum class Outcome {
+    kDone,     // the new file has taken STAT.DAT's name
+    kFailed,   // it could not be written whole: nothing is to be tried
+    kRefused,  // the directory took no new file, or no rename
+  };
+  Outcome ReplaceByRename(const std::filesystem::path& path, std::string_view bytes,
+                          bool exists) const;
+  bool WriteInPlace(const std::filesystem::path& path, std::string_view bytes) const;
+  bool Flush(const std::filesystem::path& path) const { return !flush_ || flush_(path); }
+
+  FlushToDisk flush_;
 };
 
 }  // namespace rotavox

@@ -12,6 +12,7 @@ class SerialPort;
 class VoiceProvider;
 class Surface;
 class StepInputs;
+class RemoteAims;
 
 struct Context {
   ProgramState& state;
@@ -21,6 +22,9 @@ struct Context {
   VoiceProvider& voices;
   Surface& surface;
   StepInputs& steps;
+  // Where aims from station programs wait for the poll tick; none when no
+  // station server runs.
+  RemoteAims* remoteAims = nullptr;
 };
 
 }  // namespace rotavox

@@ -16,6 +16,9 @@ struct ProgramState {
   std::string TitleText;   // "Rotavox Controller ", spoken at start-up
   std::string PortText;    // the port number text that follows "COM"
   std::int32_t VoiceOn = 0;  // 0 = silent, anything else = speak
+  // STAT.DAT was there at start but could not be read (locked, no read
+  // permission): the operator's record in it is never overwritten.
+  bool KeepSettingsFile = false;
   float PiValue = 0.0f;    // 3.141593 in single precision, for the dial
   std::string AmFrame;     // STX "AM" CR, built once at start-up
 

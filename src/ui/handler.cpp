@@ -8,6 +8,7 @@
 #include "common/state.h"
 #include "display/compass.h"
 #include "link/poll.h"
+#include "link/remote_aims.h"
 #include "link/protocol.h"
 #include "link/serial_port.h"
 #include "speech/bearing_words.h"
@@ -41,6 +42,7 @@ void OnStart(Context& context) {
   dialog.Enable(kStartButton, false);
   dialog.Enable(kGoButton, true);
   s.PollTimerId = dialog.SetTimer(kPollTimerId, kPollPeriodMs);
+  DropRemoteAim(context);
   context.port.Open("COM" + s.PortText);
   context.port.SetLine();
   context.port.Send(s.AmFrame);
@@ -161,6 +163,7 @@ std::intptr_t HandleDialogMessage(Context& context, unsigned message, std::uintp
       break;
     case kWmTimer:
       PollLink(context);  // the poll timer is the only timer
+      SendRemoteAim(context);
       break;
     case kWmCommand: {
       const int id = CommandId(wParam);

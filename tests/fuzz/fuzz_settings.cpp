@@ -24,11 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const Settings settings = ParseSettings(bytes);
 
-  // What the program writes, it reads back unchanged; a port text with a
-  // double quote in it cannot be written in quotes.
+  // What the program writes, it reads back unchanged, but for the double
+  // quotes of a port text, which are left out; the voice field always
+  // survives.
   const bool writable = settings.portText.find('"') == std::string::npos;
   const std::string record = FormatSettings(settings);
-  if (writable) Check(ParseSettings(record) == settings);
+  Settings stored = settings;
+  std::erase(stored.portText, '"');
+  Check(ParseSettings(record) == stored);
 
   // Through a store, as at start-up, and saved and loaded again as at the
   // next start.

@@ -7,10 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -261,30 +263,54 @@ TEST_F(PtyPortTest, VanishedDeviceFailsAtOnceAndForGood) {
   }
 }
 
-// The device side stops reading: every Send returns within about 50 ms,
-// the rest of the frame is lost, and the port works again once drained.
-TEST_F(PtyPortTest, StalledLineNeverHoldsSendLong) {
+// The device side stops reading: no Send waits longer than about its
+// frame's time on the wire, what the device reads when it goes on is whole
+// frames, a line that stays stalled is reported failed within about a
+// second, and the port works again once reopened.
+TEST_F(PtyPortTest, StalledLineCarriesWholeFramesAndFails) {
   PosixSerialPort port(ports);
   port.Open("COM7");
   port.SetLine();
-  const std::string chunk(4096, 'x');
-  int stalledSends = 0;
-  for (int i = 0; i < 256 && stalledSends < 3; ++i) {
+  const std::string frames[] = {"\x02" "AG200\r", "\x02" "AG20\r"};
+  Clock::duration longest{};
+  int sent = 0;
+  const auto sendFor = [&](milliseconds time, bool stopOnFailure) {
     const auto start = Clock::now();
-    port.Send(chunk);
-    const auto took = Clock::now() - start;
-    EXPECT_LT(took, milliseconds{100});
-    if (took >= milliseconds{40}) ++stalledSends;
+    while (Clock::now() - start < time) {
+      const auto before = Clock::now();
+      port.Send(frames[sent++ % 2]);
+      longest = std::max(longest, Clock::now() - before);
+      if (stopOnFailure && port.BytesWaiting().failed) return Clock::now() - start;
+    }
+    return Clock::now() - start;
+  };
+  sendFor(milliseconds{300}, false);  // fills the pty's buffer many times over
+  std::string line;
+  for (std::string got; !(got = ReadMaster(1 << 20, milliseconds{50})).empty();) {
+    line += got;
+    EXPECT_FALSE(port.BytesWaiting().failed);  // and the cut frame's tail follows
   }
-  ASSERT_EQ(stalledSends, 3) << "the pty never filled up";
-  EXPECT_FALSE(port.BytesWaiting().failed);
+  ASSERT_GT(line.size(), 4096u);
+  ASSERT_EQ(line.back(), '\r');
+  for (std::size_t at = 0; at < line.size();) {
+    const std::size_t end = line.find('\r', at) + 1;
+    const std::string frame = line.substr(at, end - at);
+    ASSERT_TRUE(frame == frames[0] || frame == frames[1]) << "at byte " << at;
+    at = end;
+  }
+  const auto failedAfter = sendFor(milliseconds{5000}, true);
+  EXPECT_TRUE(port.BytesWaiting().failed);
+  EXPECT_LT(failedAfter, std::chrono::seconds{3});
+  // 7 bytes take 7.3 ms at 9600 baud; the rest is scheduling slack.
+  EXPECT_LT(longest, milliseconds{30});
+  const auto closing = Clock::now();
+  port.Close();
+  EXPECT_LT(Clock::now() - closing, milliseconds{200});
   while (!ReadMaster(1 << 20, milliseconds{50}).empty()) {
   }
+  port.Open("COM7");
   port.Send("\x02" "AM\r");
   EXPECT_EQ(ReadMaster(4), "\x02" "AM\r");
-  const auto start = Clock::now();
-  port.Close();
-  EXPECT_LT(Clock::now() - start, milliseconds{100});
 }
 
 }  // namespace

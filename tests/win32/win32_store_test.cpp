@@ -123,6 +123,39 @@ TEST_F(Win32SettingsStoreTest, HiddenOrSystemFileCountsAsMissing) {
   }
 }
 
+// A hidden or system STAT.DAT, which the start passes over, is still the
+// file the shutdown writes, and it stays hidden or system.
+TEST_F(Win32SettingsStoreTest, ReplaceKeepsHiddenAndSystemAttributes) {
+  for (const DWORD attribute : {DWORD{FILE_ATTRIBUTE_HIDDEN}, DWORD{FILE_ATTRIBUTE_SYSTEM},
+                                DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
+    SCOPED_TRACE(attribute);
+    WriteFile(kSettingsFileName, "\"0123456789\",1\r\n");
+    AddAttribute(kSettingsFileName, attribute);
+    EXPECT_TRUE(store_.Replace("\"3\",0\r\n"));
+    EXPECT_EQ(FileBytes(kSettingsFileName), "\"3\",0\r\n");
+    EXPECT_EQ(GetFileAttributesA(kSettingsFileName) & attribute, attribute);
+    EXPECT_EQ(Entries(), onlyStatDat_);
+    SetFileAttributesA(kSettingsFileName, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(kSettingsFileName);
+  }
+}
+
+// Another program holding STAT.DAT open for its attributes only, without
+// sharing deletion (an indexer, a virus scanner), may stop a file being
+// moved over it, as Wine does; the record still reaches the file, written
+// into it in place.
+TEST_F(Win32SettingsStoreTest, RefusedMoveWritesTheRecordInPlace) {
+  WriteFile(kSettingsFileName, "\"0123456789\",1\r\n");
+  const HANDLE held = CreateFileA(kSettingsFileName, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(store_.Replace("\"3\",0\r\n"));
+  CloseHandle(held);
+  EXPECT_EQ(FileBytes(kSettingsFileName), "\"3\",0\r\n");
+  EXPECT_EQ(Entries(), onlyStatDat_);
+}
+
 TEST_F(Win32SettingsStoreTest, DirectoryNamedLikeTheFileCountsAsMissingAndStays) {
   fs::create_directory(kSettingsFileName);
   EXPECT_EQ(store_.Read().kind, StoredSettings::Kind::kMissing);

@@ -3,6 +3,7 @@
 // beep, STAT.DAT in the working directory) and runs the program.
 #include <QApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -11,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "app/linux/session_end.h"
+#include "app/linux/sync_to_disk.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/settings_store.h"
@@ -18,6 +21,7 @@
 #include "link/posix/com_names.h"
 #include "link/posix/posix_serial_port.h"
 #include "link/posix/station_server.h"
+#include "link/remote_aims.h"
 #include "posix/pty_cbox.h"
 #include "speech/linux/linux_beep.h"
 #include "speech/linux/linux_voices.h"
@@ -58,11 +62,26 @@ int Fail(const std::string& message, int code = 2) {
   return code;
 }
 
+// Qt's own options (QGuiApplication, QApplication and the xcb platform),
+// which are left for Qt to take.
+const std::vector<ForeignOption> kQtOptions = {
+    {"-platform", true},   {"-platformpluginpath", true}, {"-platformtheme", true},
+    {"-plugin", true},     {"-qwindowgeometry", true},    {"-qwindowicon", true},
+    {"-qwindowtitle", true}, {"-session", true},          {"-session="},
+    {"-display", true},    {"-geometry", true},           {"-title", true},
+    {"-icon", true},       {"-name", true},               {"-visual", true},
+    {"-style", true},      {"-style="},                   {"-stylesheet", true},
+    {"-stylesheet="},      {"-qmljsdebugger="},           {"-reverse"},
+    {"-widgetcount"},      {"-sync"},                     {"-nograb"},
+    {"-dograb"},           {"-testability"},
+};
 
-// Reads the options; returns an exit code when the program is to stop here.
+// Reads the options, all of them before any window exists, so that help,
+// version and mistakes need no display; Qt's own options go to
+// `qtArguments`. Returns an exit code when the program is to stop here.
 std::optional<int> TakeOptions(const std::vector<std::string>& args, Options& options,
-                               PortMap& overrides) {
-  const ParsedOptions parsed = ParseOptions(args);
+                               PortMap& overrides, std::vector<std::string>& qtArguments) {
+  const ParsedOptions parsed = ParseOptions(args, kQtOptions);
   if (!parsed.error.empty()) return Fail(parsed.error);
   if (parsed.options.help) {
     std::cout << HelpText("rotavox");
@@ -77,30 +96,31 @@ std::optional<int> TakeOptions(const std::vector<std::string>& args, Options& op
     if (!mapping.mapping) return Fail(mapping.error);
     overrides[mapping.mapping->first] = mapping.mapping->second;
   }
+  std::string voiceError;
+  if (!IsVoiceEngine(parsed.options.voice, &voiceError)) return Fail(voiceError);
   options = parsed.options;
+  qtArguments = parsed.foreign;
   return std::nullopt;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Our options are read before any window exists, so that help, version
-  // and mistakes need no display; only when Qt's own options (single dash,
-  // such as -platform) are present must Qt take them out first.
-  const std::vector<std::string> raw(argv + 1, argv + argc);
-  bool qtArguments = false;
-  for (const std::string& a : raw) qtArguments |= a.size() > 1 && a[0] == '-' && a[1] != '-';
   Options options;
   PortMap overrides;
-  if (!qtArguments) {
-    if (const auto stop = TakeOptions(raw, options, overrides)) return *stop;
-  }
-  QApplication app(argc, argv);
-  if (qtArguments) {
-    std::vector<std::string> args;
-    for (const QString& a : app.arguments().mid(1)) args.push_back(a.toStdString());
-    if (const auto stop = TakeOptions(args, options, overrides)) return *stop;
-  }
+  std::vector<std::string> qtArguments{argc > 0 ? argv[0] : "rotavox"};
+  std::vector<std::string> foreign;
+  const std::vector<std::string> raw(argv + std::min(argc, 1), argv + argc);
+  if (const auto stop = TakeOptions(raw, options, overrides, foreign)) return *stop;
+  // Qt sees only its own options: none of ours, nor their values, can be
+  // mistaken for one of Qt's.
+  qtArguments.insert(qtArguments.end(), foreign.begin(), foreign.end());
+  std::vector<char*> qtArgv;
+  for (std::string& a : qtArguments) qtArgv.push_back(a.data());
+  qtArgv.push_back(nullptr);
+  int qtArgc = static_cast<int>(qtArguments.size());
+  QApplication app(qtArgc, qtArgv.data());
+  SaveSettingsWhenTheSessionEnds();
 
   // The window exists before the voice: while a text is spoken, the voice
   // waits through the window, which goes on serving the screen reader.
@@ -128,21 +148,20 @@ int main(int argc, char** argv) {
 
   LinuxBeep beep([] { QApplication::beep(); });
   QtDesktop desktop([&beep] { beep.Beep(); });
-  FileSettingsStore settings;
-  // Declared after the dialog: the server, whose thread posts aims to the
-  // dialog, goes first.
+  FileSettingsStore settings(SyncToDisk);
+  // The server's thread leaves aims here for the poll tick; declared
+  // before the server, which goes first.
+  RemoteAims remoteAims;
   std::unique_ptr<StationServer> server;
   if (WantsStationServer(options)) {
-    server = std::make_unique<StationServer>([&dialog](const RemoteAim& aim) {
-      QMetaObject::invokeMethod(&dialog, [&dialog, aim] { dialog.Aim(aim); }, Qt::QueuedConnection);
-    });
+    server = std::make_unique<StationServer>([&remoteAims](const RemoteAim& aim) { remoteAims.Put(aim); });
     std::string error;
     if (!StartStationServer(*server, options, &error)) return Fail(error, 1);
     dialog.SetSnapshotSink([&server](const LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
-                    !options.screenReader};
+                    !options.screenReader, &remoteAims};
   const int status = RunProgram(platform);
   if (server && server->Ignored() != 0) {
     std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";

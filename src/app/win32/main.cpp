@@ -11,6 +11,7 @@
 #include "app/program.h"
 #include "app/station.h"
 #include "app/win32/win32_settings_store.h"
+#include "link/remote_aims.h"
 #include "link/win32/station_server.h"
 #include "link/win32/win32_serial_port.h"
 #include "speech/win32/sapi_voice.h"
@@ -111,12 +112,13 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::Win32SerialPort port;
   rotavox::SapiVoiceProvider voices;
   rotavox::Win32SettingsStore settings;
-  // Declared after the dialog: the server, whose thread posts aims to the
-  // dialog, goes first.
+  // The server's thread leaves aims here for the poll tick; declared
+  // before the server, which goes first.
+  rotavox::RemoteAims remoteAims;
   std::unique_ptr<rotavox::StationServer> server;
   if (rotavox::WantsStationServer(options)) {
     server = std::make_unique<rotavox::StationServer>(
-        [&dialog](const rotavox::RemoteAim& aim) { dialog.PostAim(aim); });
+        [&remoteAims](const rotavox::RemoteAim& aim) { remoteAims.Put(aim); });
     std::string error;
     if (!rotavox::StartStationServer(*server, options, &error)) {
       Show(error, MB_ICONERROR);
@@ -126,7 +128,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
         [&server](const rotavox::LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
   rotavox::Platform platform{dialog, dialog,           desktop, port, voices,
-                             dialog.Compass(), dialog, settings, !options.screenReader};
+                             dialog.Compass(), dialog, settings, !options.screenReader,
+                             &remoteAims};
   rotavox::RunProgram(platform);
   return 0;
 }

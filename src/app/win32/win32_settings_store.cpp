@@ -51,16 +51,16 @@ bool WriteAll(HANDLE handle, std::string_view bytes) {
 }
 
 // Creates a new, empty file beside STAT.DAT under a name no other file
-// has; its name in *name. An invalid handle when the directory refuses new
-// files.
-HANDLE CreateFreshSibling(std::string* name) {
+// has, with `attributes`; its name in *name. An invalid handle when the
+// directory refuses new files.
+HANDLE CreateFreshSibling(DWORD attributes, std::string* name) {
   const unsigned long long stamp = GetTickCount64();
   for (unsigned attempt = 0; attempt < 16; ++attempt) {
     char candidate[64];
     std::snprintf(candidate, sizeof candidate, "%s.%08lx%04llx%02x.new", kSettingsFileName,
                   static_cast<unsigned long>(GetCurrentProcessId()), stamp & 0xffff, attempt);
     const HANDLE handle = CreateFileA(candidate, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      attributes, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       *name = candidate;
       return handle;
@@ -78,6 +78,42 @@ bool MayReplace(DWORD attributes) {
   File probe(CreateFileA(kSettingsFileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
   return probe.IsOpen();
+}
+
+// The attributes of an existing STAT.DAT that its replacement keeps: hidden
+// and system, the archive flag and the indexing opt-out.
+DWORD KeptAttributes(DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FILE_ATTRIBUTE_NORMAL;
+  const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  return kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Rewrites STAT.DAT in its place, when the directory allows no replacement:
+// opened as it is (its attributes stay), written, cut to the record's
+// length and flushed. The part about to be overwritten is kept, so that a
+// write that fails half-way can put it back rather than leave a mix of two
+// records.
+bool WriteInPlace(std::string_view bytes) {
+  File file(CreateFileA(kSettingsFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsOpen()) return false;
+  std::string old(bytes.size(), '\0');
+  std::size_t got = 0;
+  while (got < old.size()) {
+    DWORD read = 0;
+    const DWORD part = static_cast<DWORD>(std::min<std::size_t>(old.size() - got, kChunk));
+    if (!ReadFile(file.get(), old.data() + got, part, &read, nullptr) || read == 0) break;
+    got += read;
+  }
+  old.resize(got);
+  if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  if (!WriteAll(file.get(), bytes)) {
+    SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+    WriteAll(file.get(), old);
+    return false;
+  }
+  return SetEndOfFile(file.get()) != 0 && FlushFileBuffers(file.get()) != 0 && file.Close();
 }
 
 }  // namespace
@@ -114,19 +150,29 @@ StoredSettings Win32SettingsStore::Read() {
 bool Win32SettingsStore::Replace(std::string_view bytes) {
   QuietErrors quiet;
   const DWORD attributes = GetFileAttributesA(kSettingsFileName);
-  if (attributes != INVALID_FILE_ATTRIBUTES && !MayReplace(attributes)) return false;
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (exists && !MayReplace(attributes)) return false;
 
+  // The new file has the old one's attributes from the start, so that a
+  // hidden or system STAT.DAT stays so.
   std::string freshName;
-  File fresh(CreateFreshSibling(&freshName));
-  if (!fresh.IsOpen()) return false;
+  File fresh(CreateFreshSibling(KeptAttributes(attributes), &freshName));
+  if (!fresh.IsOpen()) return exists && WriteInPlace(bytes);
   bool written = WriteAll(fresh.get(), bytes) && FlushFileBuffers(fresh.get()) != 0;
   written = fresh.Close() && written;
-  if (written) {
-    written = MoveFileExA(freshName.c_str(), kSettingsFileName,
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!written) {
+    // A full disk or a failing one: STAT.DAT is better left alone.
+    DeleteFileA(freshName.c_str());
+    return false;
   }
-  if (!written) DeleteFileA(freshName.c_str());
-  return written;
+  if (MoveFileExA(freshName.c_str(), kSettingsFileName,
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+    return true;
+  }
+  // The directory refuses the rename (permission to create files without
+  // the right to delete them): the record goes into the file itself.
+  DeleteFileA(freshName.c_str());
+  return exists && WriteInPlace(bytes);
 }
 
 }  // namespace rotavox

@@ -4,10 +4,12 @@
 // Linux edition uses, with Windows' own notion of the file: an entry that
 // is hidden, a system file or a directory counts as missing, and a file
 // with the read-only attribute is never replaced. The new record goes to a
-// fresh file beside STAT.DAT, is flushed to the disk, and is then moved
-// over STAT.DAT in one step (MoveFileExA with write-through), so a crash at
-// any moment leaves either the old record or the new one. No call shows a
-// system error box.
+// fresh file beside STAT.DAT, with the old file's hidden and system
+// attributes, is flushed to the disk, and is then moved over STAT.DAT in
+// one step (MoveFileExA with write-through), so a crash at any moment
+// leaves either the old record or the new one. Where the directory allows
+// no new file or no such move, STAT.DAT is rewritten in place. No call
+// shows a system error box.
 #pragma once
 
 #include <string_view>

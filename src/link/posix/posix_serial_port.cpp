@@ -22,10 +22,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How long Send waits in all for room on a stalled line, and how long Close
-// lets queued output leave before discarding it.
-constexpr milliseconds kSendPatience{50};
-constexpr milliseconds kDrainPatience{50};
+// How long Close lets queued output leave before discarding it: as long
+// as the most the frame gate lets the driver hold takes on the wire, so
+// that a line that flows never loses the end of a frame.
+constexpr auto kDrainPatience = std::chrono::ceil<milliseconds>(WireTime(kMaxQueuedBytes + 16));
 // Upper bound of one read, whatever count is asked for.
 constexpr std::size_t kMaxRead = 64 * 1024;
 
@@ -94,29 +94,43 @@ void PosixSerialPort::SetLine() {
 }
 
 void PosixSerialPort::Send(std::string_view bytes) {
-  if (fd_ < 0 || failed_) return;
-  const Clock::time_point deadline = Clock::now() + kSendPatience;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-    if (written > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(written));
-      continue;
-    }
-    if (written == 0) return;
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      NoteIoError(errno);
-      return;
-    }
+  if (fd_ < 0 || failed_ || bytes.empty()) return;
+  const FrameGate::Write write = [this](std::string_view b) { return WriteSome(b); };
+  const FrameGate::Outcome outcome = gate_.Send(bytes, Queued(), Clock::now(), write);
+  if (outcome != FrameGate::Outcome::kPartly) return;
+  // The driver took the frame's start: give the rest the frame's own time
+  // on the wire to follow, so the next frame rarely has to be dropped. A
+  // tail still left goes out first next time.
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::ceil<milliseconds>(WireTime(bytes.size()));
+  while (gate_.HasTail() && !failed_) {
     const int left = MillisecondsLeft(deadline);
-    if (left == 0) return;  // the rest is lost
+    if (left == 0) break;
     pollfd room{fd_, POLLOUT, 0};
     const int ready = ::poll(&room, 1, left);
-    if (ready < 0 && errno != EINTR) return;
     if (ready > 0 && (room.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
       failed_ = true;
-      return;
+      break;
     }
+    if (ready > 0 && !gate_.Flush(write)) break;
   }
+}
+
+std::optional<std::size_t> PosixSerialPort::WriteSome(std::string_view bytes) {
+  for (;;) {
+    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    if (written >= 0) return static_cast<std::size_t>(written);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    NoteIoError(errno);
+    return std::nullopt;
+  }
+}
+
+std::size_t PosixSerialPort::Queued() const {
+  int queued = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+  return static_cast<std::size_t>(queued);
 }
 
 WaitingBytes PosixSerialPort::BytesWaiting() {
@@ -131,6 +145,17 @@ WaitingBytes PosixSerialPort::BytesWaiting() {
   }
   int count = 0;
   if (::ioctl(fd_, FIONREAD, &count) != 0 || count < 0) {
+    failed_ = true;
+    return {0, true};
+  }
+  // A line that has taken none of our frames for a long while is as good
+  // as gone: the operator hears of it rather than frames vanishing.
+  if (!gate_.Flush([this](std::string_view b) { return WriteSome(b); }) || failed_) {
+    failed_ = true;
+    return {0, true};
+  }
+  gate_.Observe(Queued());
+  if (gate_.Stalled(Clock::now())) {
     failed_ = true;
     return {0, true};
   }
@@ -166,8 +191,10 @@ void PosixSerialPort::Close() {
     while (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && MillisecondsLeft(deadline) > 0) {
       std::this_thread::sleep_for(milliseconds{2});
     }
-    ::tcflush(fd_, TCOFLUSH);
   }
+  // Also after a stall: what the line never took goes, with the start of
+  // a frame that could not finish.
+  ::tcflush(fd_, TCOFLUSH);
   // The mark stays on the terminal after close while its driver keeps it
   // (a pty slave does as long as the master is open): clear it, or the
   // next open would be refused.
@@ -177,6 +204,7 @@ void PosixSerialPort::Close() {
   fd_ = -1;
   failed_ = false;
   lastCounts_.reset();
+  gate_.Reset();
 }
 
 bool PosixSerialPort::LineErrorSinceLastTick() {

@@ -10,10 +10,12 @@
 // that take no lock. Either lock failing, or a terminal already marked
 // exclusive by another program, leaves the port closed.
 //
-// Every call returns at once: the descriptor is non-blocking, Send gives up
-// on a stalled line after about 50 ms, and Receive reads only what waits.
-// When the device is gone (USB adapter pulled, the far end of a pty closed,
-// an I/O error) BytesWaiting reports failed until the port is closed.
+// Every call returns at once: the descriptor is non-blocking, Send puts a
+// frame on the line whole or drops it whole (link/frame_gate.h) and waits
+// at most the frame's own time on the wire, and Receive reads only what
+// waits. When the device is gone (USB adapter pulled, the far end of a pty
+// closed, an I/O error) or the line has taken no frame for a second,
+// BytesWaiting reports failed until the port is closed.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/frame_gate.h"
 #include "link/posix/com_names.h"
 #include "link/serial_port.h"
 
@@ -41,8 +44,8 @@ class PosixSerialPort final : public SerialPort {
   // DTR and RTS lines and the output speed's effect on them are left as the
   // port had them.
   void SetLine() override;
-  // Writes `bytes`, waiting at most about 50 ms in all for room on a
-  // stalled line; what does not fit by then is lost.
+  // Writes `bytes` when the driver holds little enough (TIOCOUTQ) and
+  // nothing is left of an earlier frame; otherwise drops them whole.
   void Send(std::string_view bytes) override;
   // The received byte count (FIONREAD). 0 on a tick on which the driver
   // counted a framing error or an overrun (TIOCGICOUNT, where the device
@@ -50,10 +53,10 @@ class PosixSerialPort final : public SerialPort {
   WaitingBytes BytesWaiting() override;
   // One non-blocking read of at most `count` bytes.
   std::string Receive(std::size_t count) override;
-  // Gives queued output about 50 ms to leave and discards the rest (the
-  // kernel's own close would wait up to 30 s on a line held up by flow
-  // control), releases both locks and closes the device; nothing when
-  // closed.
+  // Gives queued output up to about 150 ms (the most the frame gate lets
+  // the driver hold) to leave and discards the rest (the kernel's own close
+  // would wait up to 30 s on a line held up by flow control), releases both
+  // locks and closes the device; nothing when closed.
   void Close() override;
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -64,6 +67,12 @@ class PosixSerialPort final : public SerialPort {
   // Notes a failed read or write: anything but "try again" means the
   // device is gone.
   void NoteIoError(int error);
+  // One non-blocking write: the bytes taken, 0 when there is no room,
+  // nothing when the device has failed.
+  std::optional<std::size_t> WriteSome(std::string_view bytes);
+  // Bytes the driver still holds for the line; 0 where it cannot tell
+  // (a pty).
+  std::size_t Queued() const;
 
   // The driver's counts of the line errors that suppress a tick's count.
   struct LineErrorCounts {
@@ -79,6 +88,7 @@ class PosixSerialPort final : public SerialPort {
   bool failed_ = false;
   // Counts at the last look; none when the device keeps no counters.
   std::optional<LineErrorCounts> lastCounts_;
+  FrameGate gate_;
 };
 
 }  // namespace rotavox

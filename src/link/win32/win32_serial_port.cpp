@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace rotavox {
@@ -18,8 +19,11 @@ static_assert(kLineErrors == 0x050B);
 
 constexpr DWORD kBaudRate = 9600;
 constexpr DWORD kQueueSize = 1024;
-// A write that has not left in this time is abandoned.
-constexpr DWORD kWriteTimeoutMs = 100;
+// A write waits at most about the frame's own time on the wire (1.04 ms a
+// byte at 9600 baud), plus a little; what has not left by then waits in the
+// frame gate.
+constexpr DWORD kWriteMsPerByte = 1;
+constexpr DWORD kWriteSlackMs = 2;
 
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
 
@@ -97,14 +101,14 @@ void Win32SerialPort::Open(std::string_view name) {
   }
   handle_ = handle;
 
-  // Reads return at once with what is queued; a write waits at most
-  // kWriteTimeoutMs. The driver's own settings may block for good.
+  // Reads return at once with what is queued; a write waits about its own
+  // time on the wire. The driver's own settings may block for good.
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = 0;
-  timeouts.WriteTotalTimeoutMultiplier = 0;
-  timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
+  timeouts.WriteTotalTimeoutMultiplier = kWriteMsPerByte;
+  timeouts.WriteTotalTimeoutConstant = kWriteSlackMs;
   QuietErrors quiet;
   SetCommTimeouts(handle, &timeouts);
 }
@@ -130,10 +134,25 @@ void Win32SerialPort::SetLine() {
 
 void Win32SerialPort::Send(std::string_view bytes) {
   if (!IsOpen() || bytes.empty() || bytes.size() > MAXDWORD) return;
+  DWORD errors = 0;
+  COMSTAT status{};
+  {
+    QuietErrors quiet;
+    if (!ClearCommError(AsHandle(handle_), &errors, &status)) return;
+  }
+  gate_.Send(bytes, status.cbOutQue, std::chrono::steady_clock::now(),
+             [this](std::string_view b) { return WriteSome(b); });
+}
+
+std::optional<std::size_t> Win32SerialPort::WriteSome(std::string_view bytes) {
   DWORD written = 0;
   QuietErrors quiet;
-  // A failed or short write loses the frame; nothing is sent again.
-  WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  // A write that times out succeeds with what did leave.
+  if (!WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                 nullptr)) {
+    return std::nullopt;
+  }
+  return written;
 }
 
 WaitingBytes Win32SerialPort::BytesWaiting() {
@@ -146,6 +165,11 @@ WaitingBytes Win32SerialPort::BytesWaiting() {
     ok = ClearCommError(AsHandle(handle_), &errors, &status);
   }
   if (!ok) return {0, true};
+  // A line that has taken none of our frames for a long while is as good
+  // as gone: the operator hears of it rather than frames vanishing.
+  if (!gate_.Flush([this](std::string_view b) { return WriteSome(b); })) return {0, true};
+  gate_.Observe(status.cbOutQue);
+  if (gate_.Stalled(std::chrono::steady_clock::now())) return {0, true};
   if ((errors & kLineErrors) != 0) return {0, false};
   return {status.cbInQue, false};
 }
@@ -167,6 +191,7 @@ void Win32SerialPort::Close() {
   if (!IsOpen()) return;
   const HANDLE handle = AsHandle(handle_);
   handle_ = nullptr;
+  gate_.Reset();
   QuietErrors quiet;
   CloseHandle(handle);
 }

@@ -8,16 +8,20 @@
 // lock of our own.
 //
 // Every call returns at once: reads ask only for what the driver already
-// holds, and a write gives up after about 100 ms on a stalled line, losing
-// the frame. A device that has gone away (USB adapter pulled) makes
-// ClearCommError fail, which BytesWaiting reports as failed. No call shows a
+// holds, and a frame goes on the line whole or is dropped whole
+// (link/frame_gate.h), a write waiting about the frame's own time on the
+// wire. A device that has gone away (USB adapter pulled) makes
+// ClearCommError fail, and a line that has taken no frame for a second is
+// taken for gone; BytesWaiting reports both as failed. No call shows a
 // system error box.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "link/frame_gate.h"
 #include "link/serial_port.h"
 
 namespace rotavox {
@@ -37,7 +41,9 @@ class Win32SerialPort final : public SerialPort {
   // step leaves the port as that step found it and the next step still runs.
   // Flow control, DTR and RTS stay as the driver had them.
   void SetLine() override;
-  // One WriteFile of all of `bytes`.
+  // One WriteFile of all of `bytes` when the driver's output queue
+  // (ClearCommError's cbOutQue) has room for them and nothing is left of an
+  // earlier frame; otherwise they are dropped whole.
   void Send(std::string_view bytes) override;
   // ClearCommError's received count, 0 on a tick with a line error
   // (overrun, framing, queue overflow, I/O error); failed when the call
@@ -57,6 +63,10 @@ class Win32SerialPort final : public SerialPort {
   // The HANDLE, kept as void* so that this header needs no <windows.h>;
   // nullptr when closed.
   void* handle_ = nullptr;
+  FrameGate gate_;
+
+  // One WriteFile: the bytes that left, nothing when the write failed.
+  std::optional<std::size_t> WriteSome(std::string_view bytes);
 };
 
 }  // namespace rotavox

@@ -9,8 +9,12 @@ namespace rotavox {
 namespace {
 
 // The automatic choice happens once, when the program starts, on the
-// engines' own workers: a stuck server costs at most these times.
-constexpr std::chrono::milliseconds kSpeechdCheck{3000};
+// engines' own workers: a stuck server costs at most these times. A silent
+// test text ends within tens of milliseconds once it has begun wherever
+// there is sound; a server without a sound device begins it and never ends
+// it, so this is how long "no voice" takes to be known (with the server's
+// own start, about half a second, before it).
+constexpr std::chrono::milliseconds kSpeechdCheck{800};
 constexpr std::chrono::milliseconds kEspeakCheck{2000};
 // Longer holds than this are surely a typing error.
 constexpr long kMaxHoldPerCharacter = 60000;
@@ -53,6 +57,11 @@ std::unique_ptr<VoiceProvider> MakeLogProvider(std::string_view value, std::stri
   return std::make_unique<LogVoiceProvider>(std::string(path), std::chrono::milliseconds(hold), wait);
 }
 
+std::string UnknownVoice(std::string_view engine) {
+  return "unknown voice \"" + std::string(engine) +
+         "\": use auto, speechd, espeak, log:FILE or log:FILE:MS";
+}
+
 }  // namespace
 
 std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::string* error,
@@ -62,9 +71,17 @@ std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::s
   if (engine == "speechd") return std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine(), VoiceDeadline{}, wait);
   if (engine == "espeak") return std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine(), VoiceDeadline{}, wait);
   if (engine.starts_with("log:")) return MakeLogProvider(engine.substr(4), error, wait);
-  *error = "unknown voice \"" + std::string(engine) +
-           "\": use auto, speechd, espeak, log:FILE or log:FILE:MS";
+  *error = UnknownVoice(engine);
   return nullptr;
+}
+
+bool IsVoiceEngine(std::string_view engine, std::string* error) {
+  error->clear();
+  if (engine.empty() || engine == "auto" || engine == "speechd" || engine == "espeak") return true;
+  // The log voice's file is opened only by its first voice.
+  if (engine.starts_with("log:")) return MakeLogProvider(engine.substr(4), error, nullptr) != nullptr;
+  *error = UnknownVoice(engine);
+  return false;
 }
 
 }  // namespace rotavox

@@ -27,6 +27,11 @@ namespace rotavox {
 std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::string* error,
                                                  SpeechWait* wait = nullptr);
 
+// Whether MakeVoiceProvider takes `engine`, without starting any voice (for
+// checking the command line before any window exists); false and a message
+// in *error when it does not.
+bool IsVoiceEngine(std::string_view engine, std::string* error);
+
 // The stand-in voice behind "log:".
 class LogVoiceProvider : public VoiceProvider {
  public:

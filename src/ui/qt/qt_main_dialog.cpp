@@ -276,13 +276,6 @@ void QtMainDialog::PublishSnapshot() {
   if (sink_ && context_ && !ended_) sink_(TakeSnapshot(context_->state));
 }
 
-void QtMainDialog::Aim(const RemoteAim& aim) {
-  if (Hold([this, aim] { Aim(aim); })) return;
-  if (ended_ || !context_) return;
-  RemoteAimAt(*context_, aim);
-  PublishSnapshot();
-}
-
 void QtMainDialog::Notify(int id, unsigned code) { Deliver(kWmCommand, MakeCommand(id, code), 0); }
 
 // --- Dialog ---

@@ -17,8 +17,8 @@
 // It is also the SpeechWait of the Linux voices: while a text is spoken the
 // thread goes on painting and answering the screen reader's questions on
 // the accessibility bus, but nothing reaches the handler. Keys typed
-// meanwhile stay queued, and ticks, posted commands, focus reports, remote
-// turns and the close box are held (ticks coalesced into one, as the
+// meanwhile stay queued, and ticks, posted commands, focus reports and the
+// close box are held (ticks coalesced into one, as the
 // window system coalesces WM_TIMER) and run in order once it is over.
 #pragma once
 
@@ -93,8 +93,6 @@ class QtMainDialog final : public QWidget,
   // Receives what remote clients may know, on this thread, after every
   // message and whenever the bearing changes.
   void SetSnapshotSink(std::function<void(const LinkSnapshot&)> sink) { sink_ = std::move(sink); }
-  // A turn or stop asked for by a remote client; call on this thread.
-  void Aim(const RemoteAim& aim);
 
   // Replaces the handler that CreateMainDialog installs, so that a test can
   // record what the window reports without a whole program behind it.

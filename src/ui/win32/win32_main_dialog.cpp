@@ -84,10 +84,6 @@ std::vector<WORD> DialogTemplate() {
 // dialog's keyboard handling, it never acts as the mnemonic of "&Bearing:".
 constexpr WORD kBearingKey = 'B';
 
-// A turn or stop from a station program: the azimuth in wParam, 1 in
-// lParam for a stop.
-constexpr UINT kAimMessage = WM_APP + 1;
-
 }  // namespace
 
 Win32MainDialog::~Win32MainDialog() {
@@ -286,7 +282,6 @@ INT_PTR CALLBACK Win32MainDialog::DialogProc(HWND window, UINT message, WPARAM w
     self = reinterpret_cast<Win32MainDialog*>(lParam);
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
     self->window_ = window;
-    self->turnTarget_.store(window);
     return FALSE;  // no focus: there are no controls yet
   }
   return self->OnMessage(message, wParam, lParam);
@@ -297,9 +292,16 @@ std::intptr_t Win32MainDialog::OnMessage(unsigned message, std::uintptr_t wParam
   switch (message) {
     case WM_INITDIALOG:
       return FALSE;
-    case kAimMessage:
-      Aim(RemoteAim{lParam == 1 ? RemoteAim::Kind::kStop : RemoteAim::Kind::kTurn,
-                    static_cast<std::int32_t>(wParam)});
+    case WM_QUERYENDSESSION:
+      // Logging off or shutting down may always go ahead.
+      SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
+      return TRUE;
+    case WM_ENDSESSION:
+      // Once this is answered the system may end the process at any
+      // moment, without the shutdown that EXIT runs: the settings are
+      // saved now, as that shutdown would save them, with nothing spoken.
+      if (wParam) SaveSettingsNow();
+      SetWindowLongPtrA(window_, DWLP_MSGRESULT, 0);
       return TRUE;
     case WM_CLOSE:
       if (!closing_) {
@@ -355,21 +357,7 @@ void Win32MainDialog::PublishSnapshot() {
   if (sink_ && context_ && !ended_) sink_(TakeSnapshot(context_->state));
 }
 
-void Win32MainDialog::Aim(const RemoteAim& aim) {
-  if (!context_ || ended_) return;
-  RemoteAimAt(*context_, aim);
-  PublishSnapshot();
-}
-
-void Win32MainDialog::PostAim(const RemoteAim& aim) {
-  if (HWND window = turnTarget_.load()) {
-    PostMessageA(window, kAimMessage, static_cast<WPARAM>(aim.azimuth),
-                 aim.kind == RemoteAim::Kind::kStop ? 1 : 0);
-  }
-}
-
 void Win32MainDialog::Forget() {
-  turnTarget_.store(nullptr);
   if (window_) SetWindowLongPtrA(window_, DWLP_USER, 0);
   surface_.Detach();
   if (accelerators_) {

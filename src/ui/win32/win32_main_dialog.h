@@ -13,13 +13,10 @@
 //  - the close box (SC_CLOSE) ends the dialog as EXIT does, since a modeless
 //    dialog's default answer to WM_CLOSE is only an IDCANCEL command;
 //  - the compass is an owner-drawn static painted from a GDI bitmap;
-//  - once the window is gone, every call does nothing and reads are empty;
-//  - a turn or stop asked for by a station program arrives as a private
-//    message (PostAim) and is run here rather than by the handler.
+//  - once the window is gone, every call does nothing and reads are empty.
 // Shell's session is the COM apartment of the thread, for the SAPI voice.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -71,11 +68,6 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   // Receives what remote clients may know, on this thread, after every
   // message the handler hears and whenever the bearing changes.
   void SetSnapshotSink(std::function<void(const LinkSnapshot&)> sink) { sink_ = std::move(sink); }
-  // A turn or stop asked for by a remote client; call on this thread.
-  void Aim(const RemoteAim& aim);
-  // The same from any thread: posted to the window, which runs Aim. Does
-  // nothing while there is no window.
-  void PostAim(const RemoteAim& aim);
 
   // StepInputs: Page Up and Page Down, only while the dialog is the
   // foreground window.
@@ -95,7 +87,6 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
 
   Context* context_ = nullptr;
   HWND__* window_ = nullptr;
-  std::atomic<HWND__*> turnTarget_{nullptr};  // window_, for other threads
   std::function<void(const LinkSnapshot&)> sink_;
   HACCEL__* accelerators_ = nullptr;
   HICON__* bigIcon_ = nullptr;

@@ -165,6 +165,29 @@ class CommandLine(unittest.TestCase):
         bad_map = self.run_rotavox("--map-port", "COM7")
         self.assertEqual(bad_map.returncode, 2)
 
+    def test_every_usage_error_exits_2_with_a_message_and_no_display(self):
+        env = dict(os.environ)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            env.pop(name, None)
+        cases = (  # arguments, exit status, what stdout or stderr says
+            (["-h"], 0, b"Usage: rotavox"),
+            (["-platform", "offscreen", "-reverse", "--version"], 0, b"Rotavox Controller v1.03"),
+            (["-x"], 2, b"unknown option -x"),
+            (["-display"], 2, b"-display needs a value"),
+            (["--voice", "bogus"], 2, b'unknown voice "bogus"'),
+            (["--voice", "log:"], 2, b"needs a file name"),
+            (["--rotctld", "1.2.3.4.5:4533"], 2, b"--rotctld needs"),
+            (["--udp", "300.1.1.1:12040"], 2, b"--udp needs"),
+            (["-display", ":1", "--simulate=yes"], 2, b"--simulate takes no value"),
+        )
+        for args, status, message in cases:
+            with self.subTest(args=args):
+                run = subprocess.run([os.path.join(BUILD, "rotavox"), *args], env=env, timeout=10,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.assertEqual(run.returncode, status, run.stderr)
+                self.assertIn(message, run.stdout if status == 0 else run.stderr)
+                self.assertNotIn(b"could not connect to display", run.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -145,7 +145,7 @@ class SerialFaults(Fault):
         sim = subprocess.Popen([os.path.join(BUILD, "cbox-sim"), "--garble", "0.05", "--seed", "3",
                                 "--speed", "60", "--period", "40"],
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.addCleanup(lambda: (sim.terminate(), sim.wait(5)))
+        self.addCleanup(lambda: (sim.terminate(), sim.wait(5), sim.stdout.close()))
         os.replace(self.link, self.link + ".old")
         os.symlink(sim.stdout.readline().decode().strip(), self.link)
         app = self.start()
@@ -305,6 +305,9 @@ class StatDatFaults(Fault):
         self.exit(app)
 
     def test_read_only_working_directory_as_an_ordinary_user(self):
+        """A directory that takes no new file (read-only), or no rename over
+        STAT.DAT (sticky, the file another user's): the record is written
+        into the file itself, and nothing else is left behind."""
         if os.geteuid() != 0 or not shutil.which("setpriv"):
             self.skipTest("needs root and setpriv to run the program as nobody")
         probe = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
@@ -321,15 +324,47 @@ class StatDatFaults(Fault):
             os.chown(os.path.join(d, "STAT.DAT"), 65534, 65534)
             os.chown(d, 65534, 65534)
             os.chmod(d, 0o555)
-        app = self.start(b'"7",1\r\n', prepare=read_only, log=os.path.join(home, "speech.log"),
-                         env=dict(HOME=home, XDG_RUNTIME_DIR=home),
-                         prefix=["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"])
-        self.linked(app)
-        app.key("alt+v")
-        self.exit(app)
-        self.assertEqual(app.stat_dat(), b'"7",1\r\n')
-        self.assertEqual(os.listdir(app.dir), ["STAT.DAT"])
 
+        def sticky(d):
+            os.chmod(os.path.join(d, "STAT.DAT"), 0o666)
+            os.chmod(d, 0o1777)
+        for name, prepare in (("read-only", read_only), ("sticky", sticky)):
+            with self.subTest(name):
+                log = os.path.join(home, name + ".log")
+                app = self.start(b'"7",1\r\n', prepare=prepare, log=log,
+                                 env=dict(HOME=home, XDG_RUNTIME_DIR=home),
+                                 prefix=["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"])
+                self.linked(app)
+                app.key("alt+v")
+                self.exit(app)
+                self.assertEqual(app.stat_dat(), b'"7",0\r\n')
+                self.assertEqual(os.listdir(app.dir), ["STAT.DAT"])
+
+    def test_the_session_ending_under_the_program_saves_as_exit_does(self):
+        """SIGTERM, SIGHUP and a lost X display save the settings, even in the
+        middle of a long text, with nothing more spoken and no delay."""
+        on, off = b'"7",1\r\n', b'"7",0\r\n'
+        cases = (("SIGTERM", on, off, None), ("SIGHUP", on, off, None),
+                 ("display lost", on, off, None), ("SIGTERM mid-text", off, on, 300))
+        for name, before, after, voice_ms in cases:
+            with self.subTest(name), Display() as display:
+                app = Rotavox(display, stat_dat=before, voice_ms=voice_ms)
+                self.addCleanup(app.close)
+                app.wait_window()
+                time.sleep(0.5)
+                app.key("alt+v")
+                wait_for(lambda: app.said()[-1:] in (["Voice Off."], ["Voice On."]), 5, "the switch")
+                time.sleep(0.5)
+                said = app.said()
+                ended = time.monotonic()
+                if name == "display lost":
+                    display.xvfb.kill()
+                else:
+                    app.proc.send_signal(getattr(signal, name.split()[0]))
+                app.wait_exit(5)
+                self.assertLess(time.monotonic() - ended, 1.0)
+                self.assertEqual(app.stat_dat(), after)
+                self.assertEqual(app.said(), said)
 
 if __name__ == "__main__":
     result = unittest.main(exit=False).result

@@ -66,6 +66,18 @@ class Wine:
         self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL, start_new_session=True)
+        # Only once it listens: a client that came first would start a
+        # server of its own, and the two would race for the prefix.
+        # Its socket is /tmp/.wine-UID/server-DEV-INODE/socket, or in
+        # Debian's build /tmp/wine-XXXXXX/server-DEV-INODE/socket, DEV and
+        # INODE those of the prefix.
+        info = os.stat(self.prefix)
+        server = f"server-{info.st_dev:x}-{info.st_ino:x}/socket"
+        sockets = [f"/tmp/.wine-{os.getuid()}/{server}", f"/tmp/wine-*/{server}"]
+        wait_for(lambda: any(glob.glob(p) for p in sockets) or self.server.poll() is not None, 20,
+                 "the Wine server")
+        if self.server.poll() is not None:
+            raise AssertionError(f"the Wine server ended at once ({self.server.returncode})")
         self.register_voice()
 
     def register_voice(self):
@@ -73,11 +85,20 @@ class Wine:
         self.run(["wine", "regsvr32", "/s", windows_path(FAKE_SAPI)])
 
     def run(self, args, timeout=60, check=True):
+        """Runs a Wine command; a failure names its exit status and what
+        Wine printed, with its errors shown."""
         # No pipes: Wine's background processes inherit them and would keep
-        # them open long after the command itself has ended.
-        return subprocess.run(args, env=self.env, timeout=timeout, check=check,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
+        # them open long after the command itself has ended. A file of its
+        # own instead, read once the command has ended.
+        with tempfile.TemporaryFile() as output:
+            done = subprocess.run(args, env=dict(self.env, WINEDEBUG="err+all,fixme-all"),
+                                  timeout=timeout, stdin=subprocess.DEVNULL, stdout=output,
+                                  stderr=output)
+            if check and done.returncode != 0:
+                output.seek(0)
+                printed = output.read().decode("utf-8", "replace")[-3000:]
+                raise AssertionError(f"{' '.join(args)} exited {done.returncode}:\n{printed}")
+        return done
 
     def map_com(self, number, device):
         link = os.path.join(self.prefix, "dosdevices", f"com{number}")
@@ -104,6 +125,7 @@ class Simulator:
     def close(self):
         self.proc.terminate()
         self.proc.wait(10)
+        self.proc.stdout.close()
 
 
 class Program:
@@ -140,6 +162,12 @@ class Program:
             return r.stdout.decode().split()
         found = wait_for(find, timeout, f"window {name!r}")
         self.display.xdotool("windowactivate", "--sync", found[0])
+        # The window manager reports the window active before Wine has
+        # taken the keyboard focus (Wine sets it itself, on WM_TAKE_FOCUS,
+        # when its thread gets to it: up to 90 ms later on a busy machine
+        # with a fresh prefix); keys typed before then go to another window.
+        wait_for(lambda: self.display.xdotool("getwindowfocus").strip() == found[0], 10,
+                 f"the keyboard focus in window {name!r}")
         if name == "Rotavox Controller":
             self.window = found[0]
         return found[0]
@@ -289,6 +317,65 @@ class WindowsEdition(unittest.TestCase):
         app.wait_said(["Goodbye"])
         self.assertEqual(app.said(), ["Rotavox Controller ", "Set Com Port", "Enter Bearing", "Goodbye"])
         self.assertEqual(app.proc.wait(20), 0)
+
+    def test_6_the_end_of_the_session_saves_the_settings(self):
+        """Logging off (WM_QUERYENDSESSION, WM_ENDSESSION) saves what EXIT
+        would have saved, with nothing more spoken."""
+        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n')
+        self.addCleanup(app.close)
+        app.wait_said(["Rotavox Controller ", "Set Com Port"])
+        app.wait_window()
+        app.key("alt+v")
+        app.wait_said(["Voice Off."])
+        self.wine.run(["wine", "wineboot", "--end-session"], timeout=60)
+        wait_for(lambda: app.stat_dat() == b'"7",0\r\n', 10, "STAT.DAT saved")
+        self.assertNotIn("Goodbye", app.said())
+
+    def test_7_a_storm_of_aims_never_buries_the_operator(self):
+        from rotctld_e2e_test import PacedBox, Stormer
+        box = PacedBox()
+        self.addCleanup(box.close)
+        self.wine.map_com(7, box.path)
+        port = free_port()
+        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--rotctld", str(port)])
+        self.addCleanup(app.close)
+        app.wait_said(["Set Com Port"])
+        app.wait_window()
+        wait_for(lambda: self.connect(port), 20, f"the server on port {port}").close()
+        app.key("alt+s")
+        wait_for(lambda: len(box.arrivals) >= 2, 10, "the start frames")
+        box.send("A,L,10,0,0")
+        app.wait_said(["On Bearing 0 1 0 ", "", "Enter Bearing"])
+        stormers = [Stormer(90 * i, port) for i in range(4)]
+        for s in stormers:
+            s.start()
+        self.addCleanup(lambda: [s.stop() for s in stormers])
+        time.sleep(1.5)
+        began, frames_before = time.monotonic(), len(box.arrivals)
+        answered_before = sum(s.answered for s in stormers)
+        app.type("123")
+        entered = time.monotonic()
+        self.display.xdotool("key", "Return")
+        go_delay = box.first("AG123", entered)
+        time.sleep(1)
+        heard = len(app.said())
+        pressed = time.monotonic()
+        self.display.xdotool("key", "alt+b")
+        wait_for(lambda: "On bearing 010" in app.said()[heard:], 5, "Alt+B")
+        alt_b = time.monotonic() - pressed
+        time.sleep(1)
+        seconds = time.monotonic() - began
+        rate = (sum(s.answered for s in stormers) - answered_before) / seconds
+        frames = len(box.arrivals) - frames_before
+        print(f"storm under Wine: {rate:.0f} P/s over {seconds:.1f} s, {frames} frames on the line, "
+              f"operator GO on the line after {go_delay * 1000:.0f} ms, Alt+B {alt_b * 1000:.0f} ms",
+              file=sys.stderr)
+        self.assertGreater(rate, 20000)
+        self.assertLessEqual(frames, seconds / 0.08 + 3)
+        self.assertLess(go_delay, 0.3)
+        self.assertLess(alt_b, 0.2)
+        app.key("alt+x")
+        app.wait_said(["Goodbye"])
 
     @staticmethod
     def connect(port):

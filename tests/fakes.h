@@ -62,6 +62,7 @@ class FakeDialog final : public Dialog {
 
   struct Control {
     std::string text;
+    std::string tip;
     bool enabled = true;
     int check = 0;
   };
@@ -90,6 +91,10 @@ class FakeDialog final : public Dialog {
     if (ended) return;
     controls[id].text = std::string(text);
     if (IsEditBox(id)) Notify(id, kEnChange);
+  }
+  void SetToolTip(int id, std::string_view text) override {
+    if (ended) return;
+    controls[id].tip = std::string(text);
   }
   void Enable(int id, bool enabled) override {
     if (ended) return;

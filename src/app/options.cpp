@@ -1,6 +1,10 @@
 // Command-line options (see options.h).
 #include "app/options.h"
 
+#include <optional>
+
+#include "common/locator.h"
+
 namespace rotavox {
 namespace {
 
@@ -124,6 +128,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args,
         return parsed;
       }
       o.udp.push_back(endpoint);
+    } else if (name == "--home") {
+      if (!takeValue()) return parsed;
+      const std::optional<std::string> locator = ReadLocator(value);
+      if (!locator) {
+        parsed.error = "--home needs a grid locator of 4, 6 or 8 characters, e.g. JO62 or JO62QM";
+        return parsed;
+      }
+      o.home = *locator;
     } else if (name == "--map-port") {
       if (!takeValue()) return parsed;
       o.portMaps.push_back(value);
@@ -139,6 +151,13 @@ const char* const kScreenReaderHelp = R"(  --screen-reader        a screen reade
                          and echoes typing: Rotavox then does not speak the
                          typed port number and bearing digits back, and says
                          everything else as usual
+)";
+
+const char* const kHomeHelp = R"(  --home LOCATOR         your own grid locator (JO62, JO62QM or JO62QM15):
+                         GO then also takes a station's locator, with " L"
+                         after it for the long path, and turns the antenna
+                         along the great circle from the centre of your
+                         square, saying where and how far first
 )";
 
 const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
@@ -191,7 +210,7 @@ Options:
                          text MS milliseconds per character); by default
                          speech-dispatcher, else espeak-ng
   --map-port COMn=DEVICE the COM name COMn opens DEVICE (repeatable)
-)" + kScreenReaderHelp + kRotctldHelp + R"(  --help                 show this text and exit
+)" + kScreenReaderHelp + kHomeHelp + kRotctldHelp + R"(  --help                 show this text and exit
   --version              show the version and exit
 )";
   return text;

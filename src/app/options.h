@@ -27,6 +27,8 @@ struct Options {
   int rotctldPort = 0;
   // UDP ports for aims from contest and logging programs (N1MM, PstRotator).
   std::vector<Endpoint> udp;
+  // The operator's own grid locator, upper case; empty: none.
+  std::string home;
 };
 
 // An option that belongs to the window toolkit rather than to the program
@@ -53,7 +55,8 @@ std::string HelpText(std::string_view program);
 // The --screen-reader and --rotctld lines of the help, shared by both
 // editions' help texts.
 extern const char* const kScreenReaderHelp;
-extern const char* const kRotctldHelp;  // with --udp
+extern const char* const kRotctldHelp;
+extern const char* const kHomeHelp;  // with --udp
 std::string VersionText();
 
 }  // namespace rotavox

@@ -64,6 +64,7 @@ void EndProgram(Context& context, SettingsStore& settings) {
 int RunProgram(Platform& platform) {
   ProgramState state;
   state.EchoTyping = platform.echoTyping;
+  state.HomeLocator = platform.homeLocator;
   Context context{state,          platform.dialog, platform.desktop, platform.port,
                   platform.voices, platform.surface, platform.steps, platform.remoteAims};
   platform.shell.BeginSession();

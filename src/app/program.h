@@ -5,6 +5,8 @@
 // services of common/context.h) and calls RunProgram from its entry point.
 #pragma once
 
+#include <string>
+
 #include "display/surface.h"
 
 namespace rotavox {
@@ -55,6 +57,8 @@ struct Platform {
   // Aims from station programs, taken by the poll tick; none without a
   // station server.
   RemoteAims* remoteAims = nullptr;
+  // The operator's own grid locator (--home), upper case; empty: none.
+  std::string homeLocator = {};
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.

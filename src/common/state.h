@@ -28,6 +28,9 @@ struct ProgramState {
   // What is typed into the port box and the GoTo box is spoken back. Off
   // when the operator's screen reader echoes typing itself (--screen-reader).
   bool EchoTyping = true;
+  // The operator's own grid locator (--home); empty without. With one, GO
+  // also takes a station's locator.
+  std::string HomeLocator;
 
   // Rotator link.
   std::int32_t ReplyPending = 0;    // 1 from START until the first reply line

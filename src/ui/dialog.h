@@ -32,6 +32,9 @@ class Dialog {
   virtual void SetText(int id, std::string_view text) = 0;
   virtual void Enable(int id, bool enabled) = 0;
   virtual void SetFocus(int id) = 0;
+  // A note on the control for anyone watching: its tooltip, which screen
+  // readers also read as its description. Empty removes it.
+  virtual void SetToolTip(int id, std::string_view text) = 0;
   // Check box state: 0 unchecked, 1 checked.
   virtual int Check(int id) = 0;
   virtual void SetCheck(int id, int state) = 0;

@@ -1,6 +1,7 @@
 // The dialog's event handler (see handler.h).
 #include "ui/handler.h"
 
+#include <optional>
 #include <string>
 
 #include "common/context.h"
@@ -15,6 +16,7 @@
 #include "speech/speak.h"
 #include "ui/desktop.h"
 #include "ui/dialog.h"
+#include "ui/locator_aim.h"
 #include "ui/messages.h"
 
 namespace rotavox {
@@ -62,8 +64,7 @@ bool HasControlBytes(std::string_view text) {
   return false;
 }
 
-void OnGo(Context& context) {
-  const std::string target = context.dialog.Text(kGoToBox);
+void GoTo(Context& context, const std::string& target) {
   // A typed control byte (a pasted STX or CR) would put extra frames on the
   // line, so such a text is refused like a bearing that is already set.
   if (target.empty() || NumberValue(target) == context.state.CurrentBearing ||
@@ -72,6 +73,25 @@ void OnGo(Context& context) {
     return;
   }
   context.port.Send(GoToFrame(target));
+}
+
+void OnGo(Context& context) {
+  const std::string target = context.dialog.Text(kGoToBox);
+  const std::optional<AimPlan> plan =
+      context.state.HomeLocator.empty() ? std::nullopt : PlanLocatorAim(context.state.HomeLocator, target);
+  if (!plan) {
+    GoTo(context, target);
+    return;
+  }
+  // Where the antenna is going, heard once before it turns and left on the
+  // box for anyone watching; then the same road as a typed bearing.
+  context.dialog.SetToolTip(kGoToBox, plan->words);
+  Speak(context, plan->words);
+  if (plan->sameSquare) {
+    context.dialog.SetText(kGoToBox, "");
+    return;
+  }
+  GoTo(context, std::to_string(plan->bearing));
 }
 
 void OnVoiceSwitch(Context& context) {

@@ -68,6 +68,7 @@ std::string WindowsHelpText() {
 Options:
 )";
   text += rotavox::kScreenReaderHelp;
+  text += rotavox::kHomeHelp;
   text += rotavox::kRotctldHelp;
   text += R"(  --help                 show this text and exit
   --version              show the version and exit
@@ -129,7 +130,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   }
   rotavox::Platform platform{dialog, dialog,           desktop, port, voices,
                              dialog.Compass(), dialog, settings, !options.screenReader,
-                             &remoteAims};
+                             &remoteAims, options.home};
   rotavox::RunProgram(platform);
   return 0;
 }

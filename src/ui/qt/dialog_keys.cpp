@@ -205,6 +205,12 @@ void DialogKeys::FocusByDialog(int index) {
   defaultButton_ = c.kind == Kind::kButton ? index : -1;
 }
 
+void DialogKeys::SetFixedWidth(int id, bool fixed) {
+  for (Control& control : controls_) {
+    if (control.id == id) control.fixedWidth = fixed;
+  }
+}
+
 bool DialogKeys::Fits(int index, const QKeyEvent& key) const {
   const auto* edit = static_cast<const QLineEdit*>(controls_[static_cast<std::size_t>(index)].widget);
   QString text = edit->text();

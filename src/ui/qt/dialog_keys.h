@@ -78,6 +78,9 @@ class DialogKeys {
   // the dialog manager has dealt with it; false when it belongs to the
   // control (typing into an edit box, Space on a button).
   bool Press(const QKeyEvent& key);
+  // Lets an edit box scroll its text (or not): a box that scrolls takes
+  // what does not fit its width.
+  void SetFixedWidth(int id, bool fixed);
 
  private:
   int IndexOf(const QWidget* widget) const;

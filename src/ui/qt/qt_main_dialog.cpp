@@ -289,6 +289,14 @@ std::string QtMainDialog::Text(int id) {
   return {};
 }
 
+void QtMainDialog::SetToolTip(int id, std::string_view text) {
+  if (ended_) return;
+  if (QWidget* w = Control(id)) {
+    w->setToolTip(FromBytes(text));
+    w->setAccessibleDescription(FromBytes(text));
+  }
+}
+
 void QtMainDialog::SetText(int id, std::string_view text) {
   if (ended_) return;
   QWidget* w = Control(id);
@@ -401,6 +409,12 @@ void QtMainDialog::CreateMainDialog(Context& context) {
   setWindowTitle(FromBytes(s.TitleText + kCaptionTail));
   static_cast<QLineEdit*>(Control(kPortBox))->setText(FromBytes(s.PortText));
   static_cast<QCheckBox*>(Control(kVoiceCheck))->setChecked(s.VoiceOn != 0);
+  if (!s.HomeLocator.empty()) {
+    // A station's locator, and " L" after it, are wider than the box: with
+    // a home locator the box scrolls its text.
+    static_cast<QLineEdit*>(Control(kGoToBox))->setValidator(nullptr);
+    keys_->SetFixedWidth(kGoToBox, false);
+  }
   context_ = &context;
   handler_ = [&context](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
     HandleDialogMessage(context, message, wParam, lParam);

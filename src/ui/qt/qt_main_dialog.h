@@ -62,6 +62,7 @@ class QtMainDialog final : public QWidget,
 
   // Dialog
   std::string Text(int id) override;
+  void SetToolTip(int id, std::string_view text) override;
   void SetText(int id, std::string_view text) override;
   void Enable(int id, bool enabled) override;
   void SetFocus(int id) override;

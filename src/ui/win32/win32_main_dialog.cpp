@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 #include "common/context.h"
@@ -123,6 +124,26 @@ void Win32MainDialog::SetText(int id, std::string_view text) {
   SetWindowTextA(control, value.c_str());
 }
 
+void Win32MainDialog::SetToolTip(int id, std::string_view text) {
+  HWND control = Control(id);
+  if (!control) return;
+  if (!toolTip_) {
+    toolTip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!toolTip_) return;
+  }
+  std::string value(text);
+  TTTOOLINFOA tool{};
+  tool.cbSize = TTTOOLINFOA_V1_SIZE;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  tool.lpszText = value.data();
+  SendMessageA(toolTip_, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  if (!value.empty()) SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
 void Win32MainDialog::Enable(int id, bool enabled) {
   // Disabling the focused control leaves the dialog with no focus at all.
   if (HWND control = Control(id)) EnableWindow(control, enabled ? TRUE : FALSE);
@@ -203,7 +224,7 @@ void Win32MainDialog::CreateMainDialog(Context& context) {
   if (bigIcon_) SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
   if (smallIcon_) SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
 
-  CreateControls(s.PortText, s.VoiceOn);
+  CreateControls(s.PortText, s.VoiceOn, !s.HomeLocator.empty());
   surface_.Attach(Control(kCompassView));
 
   ACCEL bearing{};
@@ -213,7 +234,7 @@ void Win32MainDialog::CreateMainDialog(Context& context) {
   accelerators_ = CreateAcceleratorTableA(&bearing, 1);
 }
 
-void Win32MainDialog::CreateControls(const std::string& portText, int voiceOn) {
+void Win32MainDialog::CreateControls(const std::string& portText, int voiceOn, bool goToScrolls) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   const auto font = reinterpret_cast<WPARAM>(
       reinterpret_cast<HFONT>(SendMessageA(window_, WM_GETFONT, 0, 0)));
@@ -221,8 +242,11 @@ void Win32MainDialog::CreateControls(const std::string& portText, int voiceOn) {
     // Dialog units to pixels, with the base units of the dialog's font.
     RECT box{layout.x, layout.y, layout.x + layout.width, layout.y + layout.height};
     MapDialogRect(window_, &box);
+    // A station's locator, and " L" after it, are wider than GoToBox: with
+    // a home locator the box scrolls its text.
+    const DWORD style = layout.style | (layout.id == kGoToBox && goToScrolls ? ES_AUTOHSCROLL : 0);
     HWND control = CreateWindowExA(
-        layout.exStyle, layout.className, layout.text ? layout.text : portText.c_str(), layout.style,
+        layout.exStyle, layout.className, layout.text ? layout.text : portText.c_str(), style,
         box.left, box.top, box.right - box.left, box.bottom - box.top, window_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
     if (!control) continue;
@@ -365,6 +389,7 @@ void Win32MainDialog::Forget() {
     accelerators_ = nullptr;
   }
   window_ = nullptr;
+  toolTip_ = nullptr;  // went with the window it belonged to
   closing_ = true;
   ended_ = true;
 }

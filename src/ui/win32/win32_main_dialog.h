@@ -47,6 +47,7 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
 
   // Dialog
   std::string Text(int id) override;
+  void SetToolTip(int id, std::string_view text) override;
   void SetText(int id, std::string_view text) override;
   void Enable(int id, bool enabled) override;
   void SetFocus(int id) override;
@@ -78,7 +79,7 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   static std::intptr_t __stdcall DialogProc(HWND__* window, unsigned message, std::uintptr_t wParam,
                                             std::intptr_t lParam);
   std::intptr_t OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
-  void CreateControls(const std::string& portText, int voiceOn);
+  void CreateControls(const std::string& portText, int voiceOn, bool goToScrolls);
   void Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
   HWND__* Control(int id) const;
   std::int16_t KeyHeld(int virtualKey) const;
@@ -89,6 +90,7 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   HWND__* window_ = nullptr;
   std::function<void(const LinkSnapshot&)> sink_;
   HACCEL__* accelerators_ = nullptr;
+  HWND__* toolTip_ = nullptr;  // made when the first note is set
   HICON__* bigIcon_ = nullptr;
   HICON__* smallIcon_ = nullptr;
   GdiSurface surface_;

@@ -145,6 +145,26 @@ class Simulated(unittest.TestCase):
                 app.close()
 
 
+    def test_a_typed_locator_turns_the_antenna_along_the_great_circle(self):
+        with Display() as display:
+            app = Rotavox(display, ["--simulate", "--home", "JO62QM"], stat_dat=b'"1",1\r\n')
+            try:
+                app.wait_window()
+                app.key("alt+s")
+                app.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
+                app.type("jn58td l")  # the long path to Munich from Berlin
+                app.key("Return")
+                app.wait_said(["On bearing 0 1 5 ", "", "Enter Bearing"], timeout=15)
+                said = app.said()
+                announcement = "JN58TD long path 0 1 5 , 39528 kilometres"
+                self.assertEqual(said.count(announcement), 1)
+                self.assertLess(said.index("j n 5 8 t d   l "), said.index(announcement))
+                app.key("alt+x")
+                self.assertEqual(app.wait_exit(), 0)
+            finally:
+                app.close()
+
+
 class CommandLine(unittest.TestCase):
     def run_rotavox(self, *args):
         env = dict(os.environ)
@@ -179,6 +199,7 @@ class CommandLine(unittest.TestCase):
             (["--rotctld", "1.2.3.4.5:4533"], 2, b"--rotctld needs"),
             (["--udp", "300.1.1.1:12040"], 2, b"--udp needs"),
             (["-display", ":1", "--simulate=yes"], 2, b"--simulate takes no value"),
+            (["--home", "JO62Q"], 2, b"--home needs a grid locator"),
         )
         for args, status, message in cases:
             with self.subTest(args=args):

@@ -377,6 +377,23 @@ class WindowsEdition(unittest.TestCase):
         app.key("alt+x")
         app.wait_said(["Goodbye"])
 
+    def test_8_a_typed_locator_turns_the_antenna_along_the_great_circle(self):
+        sim = Simulator("--speed", "30", "--bearing", "100")
+        self.addCleanup(sim.close)
+        self.wine.map_com(7, sim.path)
+        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--home", "JO62QM"])
+        self.addCleanup(app.close)
+        app.wait_said(["Rotavox Controller ", "Set Com Port"], timeout=30)
+        app.wait_window()
+        app.key("alt+s")
+        app.wait_said(["Started", "On Bearing 1 0 0 ", "", "Enter Bearing"])
+        app.type("jn58td l")  # wider than the box: it scrolls
+        app.key("Return")
+        app.wait_said(["JN58TD long path 0 1 5 , 39528 kilometres", "On bearing 0 1 5 ", "",
+                       "Enter Bearing"], timeout=20)
+        app.key("alt+x")
+        app.wait_said(["Goodbye"])
+
     @staticmethod
     def connect(port):
         try:

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Draws the program icon, a compass dial in the 16 colours of the classic
-palette, and writes it as rotavox.ico with a 32 x 32 and a 16 x 16 image.
+palette, and writes it as rotavox.ico with a 32 x 32 and a 16 x 16 image,
+and as rotavox-32.png and rotavox-16.png for the desktop's icon theme.
 Run it again after changing the drawing; the output is the same every time."""
 
 import math
 import os
 import struct
+import zlib
 
 # The classic 16-colour palette (red, green, blue).
 PALETTE = [
@@ -60,6 +62,21 @@ def bitmap(size):
     return header + palette + b"".join(colour_rows) + b"".join(mask_rows)
 
 
+def png(size):
+    """The same drawing as an RGBA PNG."""
+    rows = b""
+    for row in draw(size):
+        rows += b"\0" + b"".join(bytes((0, 0, 0, 0)) if p is None else bytes((*PALETTE[p], 255))
+                                 for p in row)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9))
+            + chunk(b"IEND", b""))
+
+
 def main():
     images = [bitmap(32), bitmap(16)]
     out = struct.pack("<HHH", 0, 1, len(images))
@@ -68,9 +85,12 @@ def main():
         out += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(image), offset)
         offset += len(image)
     out += b"".join(images)
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rotavox.ico")
-    with open(path, "wb") as f:
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "rotavox.ico"), "wb") as f:
         f.write(out)
+    for size in (32, 16):
+        with open(os.path.join(here, f"rotavox-{size}.png"), "wb") as f:
+            f.write(png(size))
 
 
 if __name__ == "__main__":

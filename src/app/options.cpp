@@ -216,6 +216,6 @@ Options:
   return text;
 }
 
-std::string VersionText() { return "Rotavox Controller v1.03 for Prosistel C BOX\n"; }
+std::string VersionText() { return "Rotavox Controller v" ROTAVOX_VERSION " for Prosistel C BOX\n"; }
 
 }  // namespace rotavox

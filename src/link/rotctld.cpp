@@ -171,7 +171,7 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
     r.values = {std::string("Caps dump for model:\t").append(model),
                 "Model name:\t\tRotavox",
                 "Mfg name:\t\tRotavox",
-                "Backend version:\t1.03",
+                "Backend version:\t" ROTAVOX_VERSION,
                 "Rot type:\t\tAzimuth",
                 "Min Azimuth:\t\t0.00",
                 "Max Azimuth:\t\t360.00",

@@ -60,7 +60,7 @@ struct RotctldAnswer {
   bool close = false;                    // the client asked to leave
 };
 
-inline constexpr const char* kRotctldInfo = "Rotavox Controller v1.03 for Prosistel C BOX";
+inline constexpr const char* kRotctldInfo = "Rotavox Controller v" ROTAVOX_VERSION " for Prosistel C BOX";
 // The model number in dump_state: Rotavox is no Hamlib backend.
 inline constexpr int kRotctldModel = 0;
 inline constexpr std::size_t kRotctldMaxLine = 512;

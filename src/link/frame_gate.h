@@ -59,6 +59,8 @@ class FrameGate {
   // no room.
   bool Stalled(Clock::time_point now) const;
   bool HasTail() const { return !tail_.empty(); }
+  // Nothing waits and the line has had room: a tick need not look.
+  bool Idle() const { return tail_.empty() && !blockedSince_; }
   void Reset();
 
  private:

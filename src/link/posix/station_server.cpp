@@ -20,22 +20,13 @@
 namespace rotavox {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = StationClock;
 
 struct Client {
   int fd = -1;
   RotctldClient lines;
   Clock::time_point lastLine;  // of the last complete line, or of the connection
 };
-
-// Datagrams read from one socket in one round, so that a flood on one port
-// cannot starve the others; the same for connections taken in one round.
-constexpr int kDatagramsPerRound = 64;
-constexpr int kAcceptsPerRound = 64;
-// How long the listener is left alone after accept found no descriptor or
-// memory for a new connection: the connection stays queued, so polling the
-// listener meanwhile would only wake the thread again at once.
-constexpr std::chrono::milliseconds kAcceptPause{250};
 
 // Keep-alive on a connection: after a minute of silence the peer is probed
 // every 10 s, and after 6 probes unanswered the connection fails, so a peer
@@ -70,20 +61,6 @@ bool ConnectionError(int error) {
     default:
       return false;
   }
-}
-
-// With every slot taken: closes the connection of the client that has gone
-// longest without a complete line, if that is `limit` or longer. False
-// when every client has spoken within the limit.
-bool FreeIdlestSlot(std::vector<Client>& clients, Clock::time_point now,
-                    std::chrono::milliseconds limit) {
-  const auto idlest = std::min_element(
-      clients.begin(), clients.end(),
-      [](const Client& a, const Client& b) { return a.lastLine < b.lastLine; });
-  if (idlest == clients.end() || now - idlest->lastLine < limit) return false;
-  close(idlest->fd);
-  clients.erase(idlest);
-  return true;
 }
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
@@ -301,10 +278,14 @@ void StationServer::Serve() {
           break;
         }
         const Clock::time_point now = Clock::now();
-        if (static_cast<int>(clients.size()) >= kMaxClients &&
-            !FreeIdlestSlot(clients, now, idleLimit_)) {
-          close(fd);
-          continue;
+        if (static_cast<int>(clients.size()) >= kMaxClients) {
+          const auto idlest = IdlestPastLimit(clients, now, idleLimit_);
+          if (idlest == clients.end()) {
+            close(fd);
+            continue;
+          }
+          close(idlest->fd);
+          clients.erase(idlest);
         }
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

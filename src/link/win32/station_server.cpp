@@ -24,22 +24,13 @@ struct StationServer::Shared {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = StationClock;
 
 struct Client {
   SOCKET socket = INVALID_SOCKET;
   RotctldClient lines;
   Clock::time_point lastLine;  // of the last complete line, or of the connection
 };
-
-// Datagrams read from one socket in one round, so that a flood on one port
-// cannot starve the others; the same for connections taken in one round.
-constexpr int kDatagramsPerRound = 64;
-constexpr int kAcceptsPerRound = 64;
-// How long the listener is left alone after accept found no socket to give
-// a new connection: the connection stays queued, so polling the listener
-// meanwhile would only wake the thread again at once.
-constexpr std::chrono::milliseconds kAcceptPause{250};
 
 // Keep-alive on a connection: after a minute of silence the peer is probed
 // every 10 s (Windows gives up after 10 probes), so a peer that vanished
@@ -60,20 +51,6 @@ void KeepAlive(SOCKET s) {
 bool ConnectionError(int error) {
   return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAEINTR ||
          error == WSAENETDOWN || error == WSAEHOSTUNREACH || error == WSAENETUNREACH;
-}
-
-// With every slot taken: closes the connection of the client that has gone
-// longest without a complete line, if that is `limit` or longer. False
-// when every client has spoken within the limit.
-bool FreeIdlestSlot(std::vector<Client>& clients, Clock::time_point now,
-                    std::chrono::milliseconds limit) {
-  const auto idlest = std::min_element(
-      clients.begin(), clients.end(),
-      [](const Client& a, const Client& b) { return a.lastLine < b.lastLine; });
-  if (idlest == clients.end() || now - idlest->lastLine < limit) return false;
-  closesocket(idlest->socket);
-  clients.erase(idlest);
-  return true;
 }
 
 void SetNonBlocking(SOCKET s) {
@@ -375,10 +352,14 @@ void StationServer::Serve() {
           break;
         }
         const Clock::time_point now = Clock::now();
-        if (static_cast<int>(clients.size()) >= kMaxClients &&
-            !FreeIdlestSlot(clients, now, idleLimit_)) {
-          closesocket(s);
-          continue;
+        if (static_cast<int>(clients.size()) >= kMaxClients) {
+          const auto idlest = IdlestPastLimit(clients, now, idleLimit_);
+          if (idlest == clients.end()) {
+            closesocket(s);
+            continue;
+          }
+          closesocket(idlest->socket);
+          clients.erase(idlest);
         }
         SetNonBlocking(s);
         const BOOL noDelay = TRUE;

@@ -22,14 +22,15 @@
 #include <vector>
 
 #include "link/rotctld.h"
+#include "link/station_slots.h"
 
 namespace rotavox {
 
 class StationServer {
  public:
-  static constexpr int kMaxClients = 16;
+  static constexpr int kMaxClients = kStationMaxClients;
   static constexpr std::size_t kMaxPending = kRotctldMaxPending;
-  static constexpr std::chrono::milliseconds kIdleLimit{60'000};
+  static constexpr std::chrono::milliseconds kIdleLimit = kStationIdleLimit;
 
   // `aim` runs on the server's thread. A client silent for `idleLimit`
   // loses its slot to a newcomer when all slots are taken.

@@ -34,6 +34,14 @@ void FrameGate::Observe(std::size_t queued) {
   if (tail_.empty() && queued < kMaxQueuedBytes) blockedSince_.reset();
 }
 
+bool FrameGate::Service(const Write& write, const std::function<std::size_t()>& queued,
+                        Clock::time_point now) {
+  if (tail_.empty() && !blockedSince_) return true;
+  if (!Flush(write)) return false;
+  Observe(queued());
+  return !Stalled(now);
+}
+
 bool FrameGate::Stalled(Clock::time_point now) const {
   return blockedSince_ && now - *blockedSince_ >= kStallLimit;
 }

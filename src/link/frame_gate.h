@@ -59,8 +59,11 @@ class FrameGate {
   // no room.
   bool Stalled(Clock::time_point now) const;
   bool HasTail() const { return !tail_.empty(); }
-  // Nothing waits and the line has had room: a tick need not look.
-  bool Idle() const { return tail_.empty() && !blockedSince_; }
+  // On each tick: offers the waiting tail again and notes how much the
+  // driver holds (`queued`, asked only when something waits). False when
+  // the write failed or the line has stalled. Costs nothing when no tail
+  // waits and the line has had room.
+  bool Service(const Write& write, const std::function<std::size_t()>& queued, Clock::time_point now);
   void Reset();
 
  private:

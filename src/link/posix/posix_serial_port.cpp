@@ -150,16 +150,11 @@ WaitingBytes PosixSerialPort::BytesWaiting() {
   }
   // A line that has taken none of our frames for a long while is as good
   // as gone: the operator hears of it rather than frames vanishing.
-  if (!gate_.Idle()) {
-    if (!gate_.Flush([this](std::string_view b) { return WriteSome(b); }) || failed_) {
-      failed_ = true;
-      return {0, true};
-    }
-    gate_.Observe(Queued());
-    if (gate_.Stalled(Clock::now())) {
-      failed_ = true;
-      return {0, true};
-    }
+  if (!gate_.Service([this](std::string_view b) { return WriteSome(b); }, [this] { return Queued(); },
+                     Clock::now()) ||
+      failed_) {
+    failed_ = true;
+    return {0, true};
   }
   // The bytes stay queued and are counted on the next tick.
   if (LineErrorSinceLastTick()) return {0, false};

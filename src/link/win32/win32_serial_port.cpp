@@ -167,10 +167,10 @@ WaitingBytes Win32SerialPort::BytesWaiting() {
   if (!ok) return {0, true};
   // A line that has taken none of our frames for a long while is as good
   // as gone: the operator hears of it rather than frames vanishing.
-  if (!gate_.Idle()) {
-    if (!gate_.Flush([this](std::string_view b) { return WriteSome(b); })) return {0, true};
-    gate_.Observe(status.cbOutQue);
-    if (gate_.Stalled(std::chrono::steady_clock::now())) return {0, true};
+  if (!gate_.Service([this](std::string_view b) { return WriteSome(b); },
+                     [&status] { return static_cast<std::size_t>(status.cbOutQue); },
+                     std::chrono::steady_clock::now())) {
+    return {0, true};
   }
   if ((errors & kLineErrors) != 0) return {0, false};
   return {status.cbInQue, false};

@@ -29,6 +29,15 @@ def wait_for(predicate, timeout, what):
     raise AssertionError(f"timed out after {timeout} s waiting for {what}")
 
 
+def seconds_to_answer(display, app, key, text, timeout=5):
+    """Presses key and returns how long the program took to say text."""
+    heard = len(app.said())
+    pressed = time.monotonic()
+    display.xdotool("key", key)
+    wait_for(lambda: text in app.said()[heard:], timeout, key)
+    return time.monotonic() - pressed
+
+
 class Display:
     """Xvfb on a free display number, with openbox and a bell watcher."""
 

@@ -17,7 +17,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from harness import BUILD, CR, STX, CBox, Display, Rotavox, wait_for  # noqa: E402
+from harness import BUILD, CR, STX, CBox, Display, Rotavox, seconds_to_answer, wait_for  # noqa: E402
 
 PORT = 45330 + os.getpid() % 1000
 UDP_PORT = PORT + 1000
@@ -362,22 +362,14 @@ class Storm(unittest.TestCase):
         display.xdotool("key", "Return")
         go_delay = box.first("AG123", entered)
         time.sleep(1)
-        heard = len(app.said())
-        pressed = time.monotonic()
-        display.xdotool("key", "alt+b")
-        wait_for(lambda: "On bearing 010" in app.said()[heard:], 5, "Alt+B")
-        alt_b = time.monotonic() - pressed
+        alt_b = seconds_to_answer(display, app, "alt+b", "On bearing 010")
         time.sleep(3)
 
         seconds = time.monotonic() - began
         rate = (sum(s.answered for s in stormers) - answered_before) / seconds
         frames = len(box.arrivals) - frames_before
         rss_after = app.rss_kib()
-        heard = len(app.said())
-        pressed = time.monotonic()
-        display.xdotool("key", "alt+x")
-        wait_for(lambda: "Goodbye" in app.said()[heard:], 5, "Alt+X")
-        alt_x = time.monotonic() - pressed
+        alt_x = seconds_to_answer(display, app, "alt+x", "Goodbye")
         app.wait_exit(10)
         print(f"storm: {rate:.0f} P/s over {seconds:.1f} s, {frames} frames on the line, "
               f"operator GO on the line after {go_delay * 1000:.0f} ms, Alt+B {alt_b * 1000:.0f} ms, "

@@ -14,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../linux/e2e"))
-from harness import ARTIFACTS, Display, wait_for  # noqa: E402
+from harness import ARTIFACTS, Display, seconds_to_answer, wait_for  # noqa: E402
 
 LINUX_BUILD = os.path.abspath(os.environ["ROTAVOX_BUILD_DIR"])
 WINDOWS_BUILD = os.path.abspath(os.environ["ROTAVOX_WINDOWS_BUILD_DIR"])
@@ -358,11 +358,7 @@ class WindowsEdition(unittest.TestCase):
         self.display.xdotool("key", "Return")
         go_delay = box.first("AG123", entered)
         time.sleep(1)
-        heard = len(app.said())
-        pressed = time.monotonic()
-        self.display.xdotool("key", "alt+b")
-        wait_for(lambda: "On bearing 010" in app.said()[heard:], 5, "Alt+B")
-        alt_b = time.monotonic() - pressed
+        alt_b = seconds_to_answer(self.display, app, "alt+b", "On bearing 010")
         time.sleep(1)
         seconds = time.monotonic() - began
         rate = (sum(s.answered for s in stormers) - answered_before) / seconds

@@ -4,12 +4,49 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/country_file.h"
 #include "common/locator.h"
 #include "fakes.h"
 #include "ui/locator_aim.h"
 
 namespace rotavox::testing {
 namespace {
+
+// Lines of the Big CTY file (Debian's hamradio-files, 2023-05-02), cut
+// down, with a few of our own: positions that aliases give (which that
+// file has none of), and lines that cannot be read.
+constexpr const char* kCountries =
+    "Fiji:                     32:  56:  OC:  -17.78:  -177.92:   -12.0:  3D2:\n"
+    "    3D2,=3D5X;\n"
+    "Rotuma Island:            32:  56:  OC:  -12.48:  -177.08:   -12.0:  3D2/r:\n"
+    "    =3D2AG/P,=3D2EU,\n"
+    "    =3D2RX;\n"
+    "Israel:                   20:  39:  AS:   31.32:   -34.82:    -2.0:  4X:\n"
+    "    4X,4Z;\n"
+    "Spain:                    14:  37:  EU:   40.32:     3.43:    -1.0:  EA:\n"
+    "    AM,AN,AO,EA,EB,EC,ED,EE,EF,EG,EH;\n"
+    "Balearic Islands:         14:  37:  EU:   39.60:    -2.95:    -1.0:  EA6:\n"
+    "    AM6,AN6,AO6,EA6,EB6,EC6,ED6,EE6,EF6,EG6,EH6;\n"
+    "Fed. Rep. of Germany:     14:  28:  EU:   51.00:   -10.00:    -1.0:  DL:\n"
+    "    DA,DB,DC,DD,DE,DF,DG,DH,DI,DJ,DK,DL,DM,DN,DO,DP,DQ,DR,=DL/G4ABC/P(14)[28]<50.5/-7.5>;\r\n"
+    "England:                  14:  27:  EU:   52.77:     1.47:     0.0:  G:\n"
+    "    2E,G,M;\n"
+    "Japan:                    25:  45:  AS:   36.40:  -138.38:    -9.0:  JA:\n"
+    "    JA,JE,JF,JG,JH,JI,JJ,JK,JL,JM,JN,JO,JP,JQ,JR,JS,7J,7K,7L,7M,7N,8J;\n"
+    "Hawaii:                   31:  61:  OC:   21.12:   157.48:    10.0:  KH6:\n"
+    "    AH6,AH7,KH6,KH7,NH6,NH7,WH6,WH7;\n"
+    "United States of America: 05:  08:  NA:   37.60:    91.87:     5.0:  K:\n"
+    "    AA,K,N,W,=W1AW/KH6,KZ9X<45.5/100.25>{NA}~5.0~;\n"
+    "Australia:                30:  59:  OC:  -23.70:  -132.33:   -10.0:  VK:\n"
+    "    AX,VH,VI,VJ,VK,VL,VM,VN,=XV9XX(29)bad,XV$X;\n"
+    "Nowhere:                  1:  1:  EU:   95.00:     1.00:     0.0:  QQ:\n"
+    "    QQ;\n"
+    "South Africa:             38:  57:  AF:  -29.07:   -22.63:    -2.0:  ZS:\n"
+    "    H5,S4,S8,V9,ZR,ZS,ZT,ZU\n"
+    "New Zealand:              32:  60:  OC:  -39.03:  -174.47:   -12.0:  ZL:\n"
+    "    ZK,ZL,ZM;\n"
+    "Sov Mil Order of Malta:   15:  28:  EU:   41.90:   -12.43:    -1.0:  *1A:\n"
+    "    1A;";
 
 TEST(Locator, ReadsCellsAndTheirCentres) {
   const struct {
@@ -111,11 +148,144 @@ TEST(LocatorAim, WordsBearingAndTheTextsThatAreNone) {
   }
 }
 
-// GO with a locator: heard once, left as the box's note, and then the road
-// of a typed bearing; any other text goes out as typed.
+// A callsign names the entity of an exact-call alias equal to the whole
+// call, slashes included; else a portable form keeps the call's entity, or
+// the shorter of prefix and call names it (each part looked up again); else
+// the longest prefix alias that the call begins with wins. At sea or in
+// the air there is none. Lines and aliases that cannot be read are skipped.
+TEST(CountryFile, FindsTheEntityOfACall) {
+  const CountryFile file = CountryFile::Parse(kCountries);
+  const struct {
+    const char* call;
+    const char* entity;  // nullptr: none
+    double latitude, longitude;
+  } cases[] = {
+      {"EA6ABC", "Balearic Islands", 39.60, 2.95},  {"EA1ABC", "Spain", 40.32, -3.43},
+      {"3D2AG", "Fiji", -17.78, 177.92},            {"3D2AG/P", "Rotuma Island", -12.48, 177.08},
+      {"3d2ag/p", "Rotuma Island", -12.48, 177.08}, {"3D2RX", "Rotuma Island", -12.48, 177.08},
+      {"4X1AB", "Israel", 31.32, 34.82},            {"2E0ABC", "England", 52.77, -1.47},
+      {"DL1ABC/P", "Fed. Rep. of Germany", 51, 10}, {"DL1ABC/M", "Fed. Rep. of Germany", 51, 10},
+      {"DL1ABC/A", "Fed. Rep. of Germany", 51, 10}, {"DL1ABC/QRP", "Fed. Rep. of Germany", 51, 10},
+      {"DL1ABC/7", "Fed. Rep. of Germany", 51, 10}, {"DL/G4ABC", "Fed. Rep. of Germany", 51, 10},
+      {"G4ABC/DL", "Fed. Rep. of Germany", 51, 10}, {"G4ABC/DL/P", "Fed. Rep. of Germany", 51, 10},
+      {"DL/G4ABC/P", "Fed. Rep. of Germany", 50.5, 7.5},  // its own alias, with its own position
+      {"KH6/W1AW", "Hawaii", 21.12, -157.48},       {"W1AW/KH6", "United States of America", 37.60, -91.87},
+      {"W1AW/KH6/P", "United States of America", 37.60, -91.87},     {"KZ9XYZ", "United States of America", 45.5, -100.25},
+      {"1A0KM", "Sov Mil Order of Malta", 41.90, 12.43},
+      {"ZS6ABC", "South Africa", -29.07, 22.63},  // a list that runs into the next header
+      {"ZL2ABC", "New Zealand", -39.03, 174.47},
+      {"XV9XX", nullptr, 0, 0},    // aliases that cannot be read
+      {"VK2ABC", "Australia", -23.70, 132.33},
+      {"QQ1A", nullptr, 0, 0},     // a header out of range
+      {"G4ABC/MM", nullptr, 0, 0}, {"G4ABC/AM", nullptr, 0, 0},
+      {"XX1ABC", nullptr, 0, 0},   {"", nullptr, 0, 0},
+      {"/", nullptr, 0, 0},        {"/P", nullptr, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    const std::optional<CallEntity> found = file.Find(c.call);
+    ASSERT_EQ(found.has_value(), c.entity != nullptr);
+    if (!found) continue;
+    EXPECT_EQ(found->entity->name, c.entity);
+    EXPECT_DOUBLE_EQ(found->point.latitude, c.latitude);
+    EXPECT_DOUBLE_EQ(found->point.longitude, c.longitude);
+  }
+  EXPECT_FALSE(file.Find("1A0KM")->entity->dxcc);
+  EXPECT_TRUE(CountryFile::Parse("").Empty());
+  EXPECT_TRUE(CountryFile::Read("/nonexistent/cty.dat").Empty());
+}
+
+// From the centre of the home square to the entity's point. The reference
+// values are Hamlib 4.5.4's qrb (rotctl -m 1, command B), which counts
+// 111.2 km a degree of arc.
+TEST(CallAim, BearingsAgreeWithAPublishedCalculator) {
+  const CountryFile file = CountryFile::Parse(kCountries);
+  const struct {
+    const char* home;
+    const char* call;
+    int bearing;
+    double km;  // Hamlib's
+  } cases[] = {
+      {"JO62QM", "JA1XYZ", 42, 8790.215096},   {"JO62QM", "W1AW", 305, 7679.183226},
+      {"JO62QM", "VK2ABC", 82, 14018.464382},  {"JO62QM", "KH6ABC", 351, 11779.285840},
+      {"JO62QM", "G4ABC", 277, 1000.199742},   {"JO62QM", "4X1AB", 135, 2926.781020},
+      {"JO62QM", "EA6ABC", 213, 1642.831754},  {"JO62QM", "3D2AG/P", 24, 15332.060587},
+      {"FN31PR", "DL1ABC", 50, 6090.221985},   {"FN31PR", "JA1XYZ", 335, 10770.744034},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.home) + " to " + c.call);
+    const std::optional<AimPlan> plan = PlanCallAim(c.home, file, c.call);
+    ASSERT_TRUE(plan && plan->found);
+    EXPECT_EQ(plan->bearing, c.bearing);
+    EXPECT_EQ(plan->distanceKm, std::lround(c.km * kEarthRadiusKm / (111.2 * 180 / std::numbers::pi)));
+  }
+}
+
+TEST(CallAim, WordsAndTheTextsThatAreNone) {
+  const CountryFile file = CountryFile::Parse(kCountries);
+  const CountryFile none;
+  const struct {
+    const CountryFile* countries;
+    const char* text;
+    bool aim, found;
+    const char* words;
+  } cases[] = {
+      {&file, "JA1XYZ", true, true, "JA1XYZ Japan short path 0 4 2 , 8790 kilometres"},
+      {&file, " ja1xyz l ", true, true, "JA1XYZ Japan long path 2 2 2 , 31240 kilometres"},
+      {&file, "JA", true, true, "JA Japan short path 0 4 2 , 8790 kilometres"},
+      {&file, "W1AW/MM", true, false, "W1AW/MM not found"},
+      {&file, "XX1ABC", true, false, "XX1ABC not found"},
+      {&none, "JA1XYZ", true, false, "No country file"},
+      {&file, "JA1XYZ/P/QRP/1", true, true, "JA1XYZ/P/QRP/1 Japan short path 0 4 2 , 8790 kilometres"},
+      {&file, "ABCDEFGHIJKLMN", true, false, "ABCDEFGHIJKLMN not found"},
+      {&file, "ABCDEFGHIJKLMNO", false, false, ""},  // 15 characters
+      {&file, "123", false, false, ""},
+      {&file, "JA1-XYZ", false, false, ""},
+      {&file, "JA1 XYZ", false, false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::optional<AimPlan> plan = PlanCallAim("JO62QM", *c.countries, c.text);
+    ASSERT_EQ(plan.has_value(), c.aim);
+    if (!plan) continue;
+    EXPECT_EQ(plan->found, c.found);
+    EXPECT_EQ(plan->words, c.words);
+  }
+}
+
+// Along the beam: the entities within 15 degrees either side, nearest
+// first, at most eight, never the home entity (the one nearest home).
+TEST(CallAim, AlongTheBeam) {
+  const CountryFile file = CountryFile::Parse(kCountries);
+  const struct {
+    const char* home;
+    std::int32_t bearing;
+    const char* words;
+  } cases[] = {
+      {"JO62QM", 220, "Along 2 2 0 : Balearic Islands, Spain"},
+      {"JO40", 45, "Along 0 4 5 : Japan, New Zealand"},  // Germany, at 51 degrees, is home
+      {"JO40", 4, "Along 0 0 4 : Rotuma Island"},        // Fiji lies at 19.2 degrees
+      {"JO40", 5, "Along 0 0 5 : Rotuma Island, Fiji"},
+      {"JO40", 355, "Along 3 5 5 : Hawaii"},
+      {"JO40", 715, "Along 7 1 5 : Hawaii"},  // taken round the circle
+      {"JO40", 270, "Along 2 7 0 : nothing"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BeamWords(c.home, file, c.bearing), c.words);
+  EXPECT_EQ(BeamWords("JO62QM", CountryFile(), 0), "No country file");
+  std::string many;
+  for (int i = 0; i < 12; ++i) {
+    many += "E" + std::to_string(i) + ": 1: 1: EU: " + std::to_string(10 + i) + ": 0: 0: E" + std::to_string(i) +
+            ":\n  E" + std::to_string(i) + ";\n";
+  }
+  EXPECT_EQ(BeamWords("JJ00", CountryFile::Parse(many), 0), "Along ZERO: E1, E2, E3, E4, E5, E6, E7, E8");
+}
+
+// GO with a locator or a callsign: heard once, left as the box's note, and
+// then the road of a typed bearing; any other text goes out as typed.
 TEST(LocatorAim, GoTurnsThereAfterSayingWhere) {
   Rig rig;
   rig.state.HomeLocator = "JO62QM";
+  rig.state.Countries = std::make_shared<const CountryFile>(CountryFile::Parse(kCountries));
   rig.StartWithFile("\"3\",1\r\n");
   rig.StartLink();
   rig.port.Arrive("\x02" "A,L,33,0,0\r");
@@ -128,7 +298,12 @@ TEST(LocatorAim, GoTurnsThereAfterSayingWhere) {
       {"jn58td", {"JN58TD short path 1 9 5 , 502 kilometres"}, {"<STX>AG195<CR>"}},
       {"JO62", {"JO62 same square"}, {}},
       {"PM95VQ L", {"PM95VQ long path 2 2 2 , 31108 kilometres"}, {"<STX>AG222<CR>"}},
-      {"12x", {}, {"<STX>AG12x<CR>"}},
+      {"12x", {"12X not found"}, {}},  // a callsign, as far as its letters go
+      {"1-2", {}, {"<STX>AG1-2<CR>"}},
+      {"ja1xyz", {"JA1XYZ Japan short path 0 4 2 , 8790 kilometres"}, {"<STX>AG42<CR>"}},
+      {"G4ABC/MM", {"G4ABC/MM not found"}, {}},
+      {"1234", {}, {"<STX>AG1234<CR>"}},
+      {"12 4", {}, {"<STX>AG12 4<CR>"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);

@@ -79,20 +79,25 @@ GreatCircle LongPath(GeoPoint from, GeoPoint to) {
   return {Normalised(shortWay.bearing + 180.0), 2 * std::numbers::pi * kEarthRadiusKm - shortWay.distanceKm};
 }
 
-std::optional<LocatorAim> ReadLocatorAim(std::string_view text) {
+PathText SplitLongPath(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  LocatorAim aim;
+  PathText path;
   if (text.size() > 2 && blank(text[text.size() - 2]) && Upper(text.back()) == 'L') {
-    aim.longPath = true;
+    path.longPath = true;
     text.remove_suffix(2);
     while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   }
-  const std::optional<std::string> locator = ReadLocator(text);
+  path.target = text;
+  return path;
+}
+
+std::optional<LocatorAim> ReadLocatorAim(std::string_view text) {
+  const PathText path = SplitLongPath(text);
+  const std::optional<std::string> locator = ReadLocator(path.target);
   if (!locator) return std::nullopt;
-  aim.locator = *locator;
-  return aim;
+  return LocatorAim{*locator, path.longPath};
 }
 
 }  // namespace rotavox

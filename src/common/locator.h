@@ -49,4 +49,12 @@ struct LocatorAim {
 };
 std::optional<LocatorAim> ReadLocatorAim(std::string_view text);
 
+// A GoToBox text with the blanks around it taken off, and a trailing blank
+// and L (either case), which asks for the long path, split from it.
+struct PathText {
+  std::string_view target;
+  bool longPath = false;
+};
+PathText SplitLongPath(std::string_view text);
+
 }  // namespace rotavox

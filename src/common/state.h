@@ -7,9 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace rotavox {
+
+class CountryFile;
 
 struct ProgramState {
   // Program shell.
@@ -31,6 +34,11 @@ struct ProgramState {
   // The operator's own grid locator (--home); empty without. With one, GO
   // also takes a station's locator.
   std::string HomeLocator;
+  // With a home locator, GO also takes a station's callsign, and Alt+A
+  // says what lies along the beam, from the country file at this path. It
+  // is read when first needed; an unreadable one is read as empty.
+  std::string CountryFilePath;
+  std::shared_ptr<const CountryFile> Countries;
 
   // Rotator link.
   std::int32_t ReplyPending = 0;    // 1 from START until the first reply line

@@ -1,10 +1,12 @@
 // The dialog's event handler (see handler.h).
 #include "ui/handler.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "common/context.h"
+#include "common/country_file.h"
 #include "common/number.h"
 #include "common/state.h"
 #include "display/compass.h"
@@ -75,10 +77,24 @@ void GoTo(Context& context, const std::string& target) {
   context.port.Send(GoToFrame(target));
 }
 
+// The country file, read the first time a callsign or Alt+A needs it.
+const CountryFile& Countries(ProgramState& s) {
+  if (!s.Countries) s.Countries = std::make_shared<const CountryFile>(CountryFile::Read(s.CountryFilePath));
+  return *s.Countries;
+}
+
+// With a home locator: a station's locator or callsign, planned; nothing
+// for a bearing or any other text, which go out as typed.
+std::optional<AimPlan> PlanStationAim(ProgramState& s, const std::string& target) {
+  if (s.HomeLocator.empty()) return std::nullopt;
+  if (std::optional<AimPlan> plan = PlanLocatorAim(s.HomeLocator, target)) return plan;
+  if (!ReadCallAim(target)) return std::nullopt;
+  return PlanCallAim(s.HomeLocator, Countries(s), target);
+}
+
 void OnGo(Context& context) {
   const std::string target = context.dialog.Text(kGoToBox);
-  const std::optional<AimPlan> plan =
-      context.state.HomeLocator.empty() ? std::nullopt : PlanLocatorAim(context.state.HomeLocator, target);
+  const std::optional<AimPlan> plan = PlanStationAim(context.state, target);
   if (!plan) {
     GoTo(context, target);
     return;
@@ -91,7 +107,13 @@ void OnGo(Context& context) {
     context.dialog.SetText(kGoToBox, "");
     return;
   }
-  GoTo(context, std::to_string(plan->bearing));
+  if (plan->found) GoTo(context, std::to_string(plan->bearing));
+}
+
+void OnBeam(Context& context) {
+  ProgramState& s = context.state;
+  if (s.HomeLocator.empty()) return;
+  Speak(context, BeamWords(s.HomeLocator, Countries(s), s.CurrentBearing));
 }
 
 void OnVoiceSwitch(Context& context) {
@@ -154,6 +176,9 @@ void OnCommand(Context& context, int id) {
       break;
     case kBearingHotkey:
       Speak(context, "On bearing " + context.dialog.Text(kBearingBox));
+      break;
+    case kBeamHotkey:
+      OnBeam(context);
       break;
     case kExitButton:
       context.dialog.End();

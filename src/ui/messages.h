@@ -30,6 +30,7 @@ enum ControlId : int {
   kBearingLabel = 400,
   kBearingBox = 401,
   kBearingHotkey = 402,  // Alt+B, from any control
+  kBeamHotkey = 403,     // Alt+A, from any control, with a home locator
   kStartButton = 501,
   kVoiceCheck = 600,
   kGoToLabel = 700,

@@ -51,9 +51,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, so no library dependency names it: Qt's window-system
-# plugins (xcb, wayland), without which no window opens.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Loaded at run time, so no library dependency names them: Qt's
+# window-system plugins (xcb, wayland), without which no window opens, and
+# the country file that places callsigns.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, hamradio-files")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "speech-dispatcher, speech-dispatcher-espeak-ng")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://rotavox.org/")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "spoken controller for an antenna rotator on a Prosistel C BOX")

@@ -1,5 +1,6 @@
 # The Windows edition as an installer (cpack -G NSIS, with Debian's nsis)
-# and as a zip of the same files: rotavox.exe and README.txt. The
+# and as a zip of the same files: rotavox.exe, README.txt, and the country
+# file cty.dat with its copyright notice. The
 # installer's pages are NSIS's standard ones, which screen readers read; it
 # installs silently with /S, registers its uninstaller with Windows, and puts
 # a Start-menu shortcut that starts Rotavox in the user's own folder, where
@@ -8,6 +9,7 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt
                ${PROJECT_BINARY_DIR}/package-files/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(TARGETS rotavox RUNTIME DESTINATION .)
 install(FILES ${PROJECT_BINARY_DIR}/package-files/README.txt DESTINATION .)
+install(FILES ${PROJECT_BINARY_DIR}/cty.dat ${PROJECT_BINARY_DIR}/cty-copyright.txt DESTINATION .)
 
 set(CPACK_GENERATOR "NSIS;ZIP")
 set(CPACK_PACKAGE_NAME Rotavox)

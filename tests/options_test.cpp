@@ -38,6 +38,8 @@ TEST(ParseOptions, SortsOutOwnForeignAndMistakenArguments) {
       {{"--home", "JO62Q"}, "--home needs"},
       {{"--home", "ZZ99"}, "--home needs"},
       {{"--home"}, "--home needs a value"},
+      {{"--country-file", "/tmp/cty.dat"}, ""},
+      {{"--country-file="}, "--country-file needs the path"},
       {{"-display", ":1", "-reverse", "--simulate", "-style=fusion"},
        "",
        {"-display", ":1", "-reverse", "-style=fusion"}},

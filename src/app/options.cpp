@@ -136,6 +136,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args,
         return parsed;
       }
       o.home = *locator;
+    } else if (name == "--country-file") {
+      if (!takeValue()) return parsed;
+      if (value.empty()) {
+        parsed.error = "--country-file needs the path of a country file (cty.dat)";
+        return parsed;
+      }
+      o.countryFile = value;
     } else if (name == "--map-port") {
       if (!takeValue()) return parsed;
       o.portMaps.push_back(value);
@@ -154,10 +161,17 @@ const char* const kScreenReaderHelp = R"(  --screen-reader        a screen reade
 )";
 
 const char* const kHomeHelp = R"(  --home LOCATOR         your own grid locator (JO62, JO62QM or JO62QM15):
-                         GO then also takes a station's locator, with " L"
-                         after it for the long path, and turns the antenna
-                         along the great circle from the centre of your
-                         square, saying where and how far first
+                         GO then also takes a station's locator or callsign
+                         (DL1ABC, 4X/G4ABC, a prefix), with " L" after it
+                         for the long path, and turns the antenna along the
+                         great circle from the centre of your square,
+                         saying where and how far first; Alt+A says what
+                         lies along the beam
+  --country-file PATH    the country file that places callsigns (the Big CTY
+                         file cty.dat from country-files.com), for a newer
+                         copy; by default the one that comes with Rotavox
+                         (Linux: /usr/share/hamradio-files/cty.dat; Windows:
+                         cty.dat beside rotavox.exe)
 )";
 
 const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
@@ -190,6 +204,7 @@ Keys:
   Enter              in the GoTo box: GO (once per visit to the box)
   Alt+V              voice on or off
   Alt+B              speak the current bearing
+  Alt+A              with --home: say what lies along the beam
   Page Up, Page Down held while the window is active: step the antenna
                      2 degrees clockwise or anticlockwise; the bearing is
                      spoken when the key is let go

@@ -29,6 +29,8 @@ struct Options {
   std::vector<Endpoint> udp;
   // The operator's own grid locator, upper case; empty: none.
   std::string home;
+  // The country file for callsigns; empty: the edition's own copy.
+  std::string countryFile;
 };
 
 // An option that belongs to the window toolkit rather than to the program

@@ -65,6 +65,7 @@ int RunProgram(Platform& platform) {
   ProgramState state;
   state.EchoTyping = platform.echoTyping;
   state.HomeLocator = platform.homeLocator;
+  state.CountryFilePath = platform.countryFile;
   Context context{state,          platform.dialog, platform.desktop, platform.port,
                   platform.voices, platform.surface, platform.steps, platform.remoteAims};
   platform.shell.BeginSession();

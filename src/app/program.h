@@ -59,6 +59,8 @@ struct Platform {
   RemoteAims* remoteAims = nullptr;
   // The operator's own grid locator (--home), upper case; empty: none.
   std::string homeLocator = {};
+  // The country file that places callsigns (with a home locator).
+  std::string countryFile = {};
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.

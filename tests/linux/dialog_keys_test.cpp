@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
 #include "app/program.h"
 #include "fakes.h"
 #include "ui/qt/qt_main_dialog.h"
@@ -38,6 +39,7 @@ struct Step {
 };
 struct Scene {
   std::string record;
+  std::vector<std::string> options;  // as on the command line
   std::vector<Step> steps;
 };
 
@@ -76,7 +78,11 @@ std::vector<Scene> ReadTable() {
     ++number;
     if (Trim(line).empty() || Trim(line)[0] == '#') continue;
     if (line.rfind("scene ", 0) == 0) {
-      scenes.push_back({Trim(line.substr(6)), {}});
+      std::istringstream words(line.substr(6));
+      Scene scene;
+      words >> scene.record;
+      for (std::string option; words >> option;) scene.options.push_back(option);
+      scenes.push_back(std::move(scene));
       continue;
     }
     std::vector<std::string> f;
@@ -134,6 +140,11 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     QtMainDialog dialog;
     Rig rig;  // its fakes, with the Qt dialog in place of the fake one
     rig.store.stored = {StoredSettings::Kind::kRead, scene.record + "\r\n"};
+    const ParsedOptions parsed = ParseOptions(scene.options);
+    ASSERT_EQ(parsed.error, "");
+    rig.state.HomeLocator = parsed.options.home;
+    rig.state.CountryFilePath =
+        parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat" : parsed.options.countryFile;
     Context context{rig.state, dialog, rig.desktop, rig.port, rig.voices, dialog.Compass(), dialog};
     StartProgram(rig.state, rig.store);
     dialog.CreateMainDialog(context);

@@ -50,6 +50,7 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(field("Architecture"), "amd64")
         self.assertRegex(field("Depends"), r"\blibqt6widgets6\b")
         self.assertRegex(field("Depends"), r"\bqt6-qpa-plugins\b")
+        self.assertRegex(field("Depends"), r"\bhamradio-files\b")
         self.assertRegex(field("Depends"), r"\blibc6 \(>= ")
         self.assertIn("speech-dispatcher", field("Recommends"))
         print("Depends:", field("Depends"))

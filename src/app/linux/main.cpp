@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -57,6 +58,9 @@ class SimulatedRoute final : public SerialPort {
   std::string devicePath_;
 };
 
+// Debian's hamradio-files puts the country file here.
+constexpr const char* kCountryFile = "/usr/share/hamradio-files/cty.dat";
+
 int Fail(const std::string& message, int code = 2) {
   std::cerr << "rotavox: " << message << "\nTry 'rotavox --help' for more information.\n";
   return code;
@@ -99,6 +103,13 @@ std::optional<int> TakeOptions(const std::vector<std::string>& args, Options& op
   std::string voiceError;
   if (!IsVoiceEngine(parsed.options.voice, &voiceError)) return Fail(voiceError);
   options = parsed.options;
+  if (options.countryFile.empty()) {
+    options.countryFile = kCountryFile;
+  } else if (!std::ifstream(options.countryFile).is_open()) {
+    // Not fatal: callsigns will say "No country file", and all else works.
+    std::cerr << "rotavox: cannot read the country file " << options.countryFile
+              << ": callsigns will not be found\n";
+  }
   qtArguments = parsed.foreign;
   return std::nullopt;
 }
@@ -161,7 +172,7 @@ int main(int argc, char** argv) {
   }
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
-                    !options.screenReader, &remoteAims, options.home};
+                    !options.screenReader, &remoteAims, options.home, options.countryFile};
   const int status = RunProgram(platform);
   if (server && server->Ignored() != 0) {
     std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";

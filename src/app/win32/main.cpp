@@ -2,10 +2,10 @@
 // dialog and GDI compass, COM port, SAPI voice, message box and system
 // beep, STAT.DAT in the working directory) and runs the program.
 //
-// The options are --rotctld [ADDRESS:]PORT, --udp [ADDRESS:]PORT and
-// --screen-reader (with --help
-// and --version, whose text comes in a message box): the ports are the
-// system's COM devices and the voice is the one registered as SAPI.SpVoice. COM is
+// The options are --rotctld [ADDRESS:]PORT, --udp [ADDRESS:]PORT,
+// --screen-reader, --home and --country-file (with --help and --version,
+// whose text comes in a message box): the ports are the system's COM
+// devices and the voice is the one registered as SAPI.SpVoice. COM is
 // initialised for the thread by the dialog's session, around the whole run.
 #include "app/options.h"
 #include "app/program.h"
@@ -76,6 +76,31 @@ Options:
   return text;
 }
 
+// A UTF-8 argument as the system's ANSI code page, for the file calls of
+// the C++ library.
+std::string ToAnsi(const std::string& utf8) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  if (size <= 0) return utf8;
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), size);
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return utf8;
+  std::string ansi(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi.data(), length, nullptr, nullptr);
+  ansi.resize(ansi.size() - 1);
+  return ansi;
+}
+
+// The country file that the installer and the zip put beside the program.
+std::string CountryFileBesideProgram() {
+  char path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, length < MAX_PATH ? length : 0);
+  const std::size_t slash = folder.find_last_of("\\/");
+  folder.resize(slash == std::string::npos ? 0 : slash + 1);
+  return folder + "cty.dat";
+}
+
 int Refuse(const std::string& reason) {
   Show(reason + "\n\nSee " + kProgramName + " --help.", MB_ICONERROR);
   return 2;
@@ -130,7 +155,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   }
   rotavox::Platform platform{dialog, dialog,           desktop, port, voices,
                              dialog.Compass(), dialog, settings, !options.screenReader,
-                             &remoteAims, options.home};
+                             &remoteAims, options.home,
+                             options.countryFile.empty() ? CountryFileBesideProgram()
+                                                         : ToAnsi(options.countryFile)};
   rotavox::RunProgram(platform);
   return 0;
 }

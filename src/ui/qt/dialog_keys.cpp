@@ -91,9 +91,14 @@ bool DialogKeys::Press(const QKeyEvent& key) {
   if (IsModifierKey(k)) return false;
   const Qt::KeyboardModifiers mods = key.modifiers() & kModifiers;
   // The accelerator table comes first, whatever has the focus.
-  if (k == Qt::Key_B && mods == Qt::AltModifier) {
-    command_(kBearingHotkey, kAcceleratorCode);
-    return true;
+  for (const Accelerator& a : accelerators_) {
+    const Qt::KeyboardModifiers wanted = ((a.modifiers & Accelerator::kAlt) ? Qt::AltModifier : Qt::NoModifier) |
+                                         ((a.modifiers & Accelerator::kControl) ? Qt::ControlModifier : Qt::NoModifier) |
+                                         ((a.modifiers & Accelerator::kShift) ? Qt::ShiftModifier : Qt::NoModifier);
+    if (k == Qt::Key_A + (a.key - 'A') && mods == wanted) {
+      command_(a.command, kAcceleratorCode);
+      return true;
+    }
   }
   const int focus = Focused();
   if ((mods & Qt::AltModifier) || focus < 0) {

@@ -5,7 +5,8 @@
 // a blind operator learns the dialog by its keys. This class is that pair,
 // written from the Win32 rules over the dialog's controls in creation
 // order:
-//  - the accelerator: Alt+B (Alt alone held) is command 402 from anywhere;
+//  - the accelerators (ui/accelerators.h): Alt+B is command 402 from
+//    anywhere, and so on;
 //  - keys typed with Alt held, and every key while no control has the
 //    focus, are system keys: nothing is ever typed into a box, a letter or
 //    digit is a mnemonic, anything else does nothing;
@@ -32,6 +33,8 @@
 
 #include <functional>
 #include <vector>
+
+#include "ui/accelerators.h"
 
 class QKeyEvent;
 class QLineEdit;
@@ -81,6 +84,8 @@ class DialogKeys {
   // Lets an edit box scroll its text (or not): a box that scrolls takes
   // what does not fit its width.
   void SetFixedWidth(int id, bool fixed);
+  // The accelerator table, consulted before anything else.
+  void SetAccelerators(std::vector<Accelerator> table) { accelerators_ = std::move(table); }
 
  private:
   int IndexOf(const QWidget* widget) const;
@@ -98,6 +103,7 @@ class DialogKeys {
   QWidget* dialog_;
   std::vector<Control> controls_;
   std::function<void(int, unsigned)> command_;
+  std::vector<Accelerator> accelerators_;
   int defaultButton_ = -1;  // the push button shown as the default one
 };
 

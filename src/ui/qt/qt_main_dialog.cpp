@@ -19,7 +19,9 @@
 #include "common/context.h"
 #include "common/cp1252.h"
 #include "common/state.h"
+#include "ui/accelerators.h"
 #include "ui/handler.h"
+#include "ui/locator_aim.h"
 #include "ui/messages.h"
 #include "ui/qt/accessible_roles.h"
 #include "ui/qt/compass_view.h"
@@ -179,6 +181,7 @@ void QtMainDialog::BuildControls() {
   };
   keys_ = std::make_unique<DialogKeys>(this, std::move(order),
                                        [this](int id, unsigned code) { Notify(id, code); });
+  keys_->SetAccelerators(DialogAccelerators(ProgramState{}));
 }
 
 QWidget* QtMainDialog::Control(int id) const {
@@ -410,11 +413,14 @@ void QtMainDialog::CreateMainDialog(Context& context) {
   static_cast<QLineEdit*>(Control(kPortBox))->setText(FromBytes(s.PortText));
   static_cast<QCheckBox*>(Control(kVoiceCheck))->setChecked(s.VoiceOn != 0);
   if (!s.HomeLocator.empty()) {
-    // A station's locator, and " L" after it, are wider than the box: with
-    // a home locator the box scrolls its text.
-    static_cast<QLineEdit*>(Control(kGoToBox))->setValidator(nullptr);
+    // A station's locator or callsign, and " L" after it, are wider than
+    // the box: with a home locator the box scrolls its text, up to a limit.
+    auto* goTo = static_cast<QLineEdit*>(Control(kGoToBox));
+    goTo->setValidator(nullptr);
+    goTo->setMaxLength(kStationAimMaxLength);
     keys_->SetFixedWidth(kGoToBox, false);
   }
+  keys_->SetAccelerators(DialogAccelerators(s));
   context_ = &context;
   handler_ = [&context](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
     HandleDialogMessage(context, message, wParam, lParam);

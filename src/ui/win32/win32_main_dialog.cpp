@@ -9,7 +9,9 @@
 
 #include "common/context.h"
 #include "common/state.h"
+#include "ui/accelerators.h"
 #include "ui/handler.h"
+#include "ui/locator_aim.h"
 #include "ui/messages.h"
 
 namespace rotavox {
@@ -81,9 +83,6 @@ std::vector<WORD> DialogTemplate() {
   return words;
 }
 
-// Alt+B speaks the bearing from any control; being consulted before the
-// dialog's keyboard handling, it never acts as the mnemonic of "&Bearing:".
-constexpr WORD kBearingKey = 'B';
 
 }  // namespace
 
@@ -227,11 +226,19 @@ void Win32MainDialog::CreateMainDialog(Context& context) {
   CreateControls(s.PortText, s.VoiceOn, !s.HomeLocator.empty());
   surface_.Attach(Control(kCompassView));
 
-  ACCEL bearing{};
-  bearing.fVirt = FVIRTKEY | FALT;
-  bearing.key = kBearingKey;
-  bearing.cmd = kBearingHotkey;
-  accelerators_ = CreateAcceleratorTableA(&bearing, 1);
+  // Consulted before the dialog's keyboard handling, so that Alt+B is
+  // never the mnemonic of "&Bearing:".
+  std::vector<ACCEL> table;
+  for (const Accelerator& a : DialogAccelerators(s)) {
+    ACCEL accel{};
+    accel.fVirt = static_cast<BYTE>(FVIRTKEY | ((a.modifiers & Accelerator::kAlt) ? FALT : 0) |
+                                    ((a.modifiers & Accelerator::kControl) ? FCONTROL : 0) |
+                                    ((a.modifiers & Accelerator::kShift) ? FSHIFT : 0));
+    accel.key = static_cast<WORD>(a.key);
+    accel.cmd = static_cast<WORD>(a.command);
+    table.push_back(accel);
+  }
+  accelerators_ = CreateAcceleratorTableA(table.data(), static_cast<int>(table.size()));
 }
 
 void Win32MainDialog::CreateControls(const std::string& portText, int voiceOn, bool goToScrolls) {
@@ -252,6 +259,7 @@ void Win32MainDialog::CreateControls(const std::string& portText, int voiceOn, b
     if (!control) continue;
     SendMessageA(control, WM_SETFONT, font, FALSE);
     if (layout.id == kVoiceCheck) SendMessageA(control, BM_SETCHECK, static_cast<WPARAM>(voiceOn), 0);
+    if (layout.id == kGoToBox && goToScrolls) SendMessageA(control, EM_LIMITTEXT, kStationAimMaxLength, 0);
   }
 }
 

@@ -145,7 +145,7 @@ class Simulated(unittest.TestCase):
                 app.close()
 
 
-    def test_a_typed_locator_turns_the_antenna_along_the_great_circle(self):
+    def test_a_typed_locator_or_callsign_turns_the_antenna_along_the_great_circle(self):
         with Display() as display:
             app = Rotavox(display, ["--simulate", "--home", "JO62QM"], stat_dat=b'"1",1\r\n')
             try:
@@ -159,6 +159,21 @@ class Simulated(unittest.TestCase):
                 announcement = "JN58TD long path 0 1 5 , 39528 kilometres"
                 self.assertEqual(said.count(announcement), 1)
                 self.assertLess(said.index("j n 5 8 t d   l "), said.index(announcement))
+                # The box takes 20 characters and no more.
+                app.type("abcdefghijklmnopqrstuvwx")
+                app.key("alt+t")
+                app.wait_said([" ".join("abcdefghijklmnopqrst") + " ", "", "Enter Bearing"])
+                # A callsign: placed by Debian's country file, then the same road.
+                app.type("ja1xyz")
+                app.key("Return")
+                app.wait_said(["On bearing 0 4 2 ", "", "Enter Bearing"], timeout=15)
+                said = app.said()
+                announcement = "JA1XYZ Japan short path 0 4 2 , 8790 kilometres"
+                self.assertEqual(said.count(announcement), 1)
+                self.assertLess(said.index("j a 1 x y z "), said.index(announcement))
+                app.key("alt+a")
+                app.wait_said(["Along 0 4 2 : Latvia, Estonia, Finland, Asiatic Russia, DPR of Korea, "
+                               "Republic of Korea, Japan, Ogasawara"])
                 app.key("alt+x")
                 self.assertEqual(app.wait_exit(), 0)
             finally:

@@ -47,10 +47,11 @@ def read_table():
             if not line.strip() or line.lstrip().startswith("#"):
                 continue
             if line.startswith("scene "):
-                scenes.append((line[6:].strip(), []))
+                record, *options = line[6:].split()
+                scenes.append((record, options, []))
                 continue
             keys, said, focus, port, goto, sent = [p.strip() for p in line.split("|")]
-            scenes[-1][1].append(dict(line=number, keys=keys, said=quoted(said), focus=focus,
+            scenes[-1][2].append(dict(line=number, keys=keys, said=quoted(said), focus=focus,
                                       port=quoted(port)[0], goto=quoted(goto)[0],
                                       sent=[w for w in sent.split() if w != "-"]))
     return scenes
@@ -98,10 +99,10 @@ class KeyTable(unittest.TestCase):
         self.addCleanup(wine.close)
         probe = None
         differences = []
-        for record, steps in read_table():
+        for record, options, steps in read_table():
             box = Box()
             wine.map_com(3, box.path)
-            app = Program(wine, display, stat_dat=record.encode("latin-1") + b"\r\n")
+            app = Program(wine, display, stat_dat=record.encode("latin-1") + b"\r\n", args=options)
             try:
                 startup = ["Rotavox Controller ", "Please set com port", "Set Com Port"] \
                     if record.startswith('""') else ["Rotavox Controller ", "Set Com Port"]
@@ -114,7 +115,7 @@ class KeyTable(unittest.TestCase):
                 time.sleep(0.3)
                 heard = len(app.said())
                 box.new_frames()
-                print(f"scene {record}")
+                print(f"scene {record} {' '.join(options)}")
                 for step in steps:
                     outcome = self.run_step(app, box, probe, step, heard)
                     heard += len(outcome["said"])

@@ -1,6 +1,7 @@
 """The Windows installer, made by CPack (NSIS) from the cross-built tree into
 a temporary folder, and the zip beside it: the installer run silently (/S)
-in a fresh Wine prefix puts rotavox.exe and README.txt into Program Files,
+in a fresh Wine prefix puts rotavox.exe, README.txt and the country file
+with its copyright notice into Program Files,
 a Start-menu shortcut that starts in the user's own folder and an
 uninstaller registered with Windows; the uninstaller, silent too, takes them
 all away again."""
@@ -33,7 +34,8 @@ class Installer(unittest.TestCase):
         self.assertEqual(made.returncode, 0, made.stdout)
         setup = os.path.join(out, f"rotavox-{VERSION}-setup.exe")
         with zipfile.ZipFile(os.path.join(out, f"rotavox-{VERSION}-windows-x64.zip")) as z:
-            self.assertEqual(sorted(z.namelist()), ["README.txt", "rotavox.exe"])
+            self.assertEqual(sorted(z.namelist()),
+                             ["README.txt", "cty-copyright.txt", "cty.dat", "rotavox.exe"])
 
         display = Display().__enter__()
         self.addCleanup(display.__exit__, None, None, None)
@@ -42,7 +44,7 @@ class Installer(unittest.TestCase):
         drive = os.path.join(wine.prefix, "drive_c")
         program = os.path.join(drive, "Program Files/Rotavox")
         wine.run(["wine", setup, "/S"], timeout=120)  # returns once it has installed
-        for name in ("rotavox.exe", "README.txt", "Uninstall.exe"):
+        for name in ("rotavox.exe", "README.txt", "cty.dat", "cty-copyright.txt", "Uninstall.exe"):
             self.assertTrue(os.path.exists(os.path.join(program, name)),
                             glob.glob(os.path.join(drive, "Program Files*/*")))
         shortcuts = glob.glob(os.path.join(drive, "**/Rotavox Controller.lnk"), recursive=True)

@@ -373,7 +373,7 @@ class WindowsEdition(unittest.TestCase):
         app.key("alt+x")
         app.wait_said(["Goodbye"])
 
-    def test_8_a_typed_locator_turns_the_antenna_along_the_great_circle(self):
+    def test_8_a_typed_locator_or_callsign_turns_the_antenna_along_the_great_circle(self):
         sim = Simulator("--speed", "30", "--bearing", "100")
         self.addCleanup(sim.close)
         self.wine.map_com(7, sim.path)
@@ -386,6 +386,14 @@ class WindowsEdition(unittest.TestCase):
         app.type("jn58td l")  # wider than the box: it scrolls
         app.key("Return")
         app.wait_said(["JN58TD long path 0 1 5 , 39528 kilometres", "On bearing 0 1 5 ", "",
+                       "Enter Bearing"], timeout=20)
+        app.type("abcdefghijklmnopqrstuvwx")  # 20 characters and no more
+        app.key("alt+t")
+        app.wait_said([" ".join("abcdefghijklmnopqrst") + " ", "", "Enter Bearing"])
+        # A callsign, placed by the country file beside the program.
+        app.type("ja1xyz")
+        app.key("Return")
+        app.wait_said(["JA1XYZ Japan short path 0 4 2 , 8790 kilometres", "On bearing 0 4 2 ", "",
                        "Enter Bearing"], timeout=20)
         app.key("alt+x")
         app.wait_said(["Goodbye"])

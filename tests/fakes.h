@@ -362,7 +362,8 @@ struct Rig {
   FakeSurface surface{log};
   FakeSteps steps;
   MemorySettingsStore store;
-  Context context{state, dialog, desktop, port, voices, surface, steps};
+  MemorySettingsStore presets;  // PRESETS.TXT
+  Context context{state, dialog, desktop, port, voices, surface, steps, nullptr, &presets};
 
   Rig() {
     dialog.handler = [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

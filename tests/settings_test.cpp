@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/settings_store.h"
+#include "common/presets.h"
 #include "common/state.h"
 #include "fakes.h"
 
@@ -19,6 +20,56 @@ namespace rotavox::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+// PRESETS.TXT: the first line of a number 1 to 9 is that preset's; its
+// target may be quoted (a doubled quote inside) or run to the next comma,
+// and a name may follow. A store replaces that line only, keeping its
+// name, or adds one in number order; every other line stays byte for byte.
+TEST(PresetsFile, ReadAndStoreBesideHandEditedAndDamagedLines) {
+  const std::string file =
+      "# mine\r\n"
+      "1, 90 ,  Home  \r\n"
+      "3,\"JA1XYZ\",Japan\r\n"
+      "x,45\n"
+      "12,45\n"
+      "4,\"unterminated\n"
+      "5\n"
+      "6,\"say \"\"hi\"\"\"  ,  a, name\n"
+      "7,\"jn58td l\"\n"
+      "3,180,ignored\n"
+      "  \n"
+      "9,\"QF56\"junk";
+  const Presets presets = ParsePresets(file);
+  const Presets expected = {{{"90", "Home"}, {}, {"JA1XYZ", "Japan"}, {}, {}, {"say \"hi\"", "a, name"},
+                             {"jn58td l", ""}, {}, {}}};
+  EXPECT_EQ(presets, expected);
+
+  const struct {
+    int number;
+    const char* target;
+    std::string before, after;  // the line that changes, or "" around an insertion
+  } stores[] = {
+      {3, "EA6ABC", "3,\"JA1XYZ\",Japan\r\n", "3,\"EA6ABC\",Japan\r\n"},
+      {4, "4\"5", "4,\"unterminated\n", "4,\"4\"\"5\"\n"},
+      {9, "270", "9,\"QF56\"junk", "9,\"270\""},
+      {2, "JO62", "3,\"JA1XYZ\"", "2,\"JO62\"\r\n3,\"JA1XYZ\""},
+      {8, "8", "9,\"QF56\"", "8,\"8\"\r\n9,\"QF56\""},
+  };
+  for (const auto& s : stores) {
+    SCOPED_TRACE(s.number);
+    const std::string stored = StorePreset(file, s.number, s.target);
+    std::string expectedFile = file;
+    expectedFile.replace(expectedFile.find(s.before), s.before.size(), s.after);
+    EXPECT_EQ(stored, expectedFile);
+    EXPECT_EQ(ParsePresets(stored)[static_cast<std::size_t>(s.number - 1)].target, s.target);
+  }
+  // No file yet: the comment that says how to edit it, then the preset.
+  const std::string fresh = StorePreset("", 5, "123");
+  EXPECT_EQ(fresh.rfind("# Rotavox presets.", 0), 0u);
+  EXPECT_EQ(fresh.substr(fresh.size() - 9), "5,\"123\"\r\n");
+  EXPECT_EQ(ParsePresets(fresh), (Presets{{{}, {}, {}, {}, {"123", ""}, {}, {}, {}, {}}}));
+  EXPECT_EQ(StorePreset("# mine", 1, "1"), "# mine\r\n1,\"1\"\r\n");
+}
 
 // The port text is quoted (anything up to the next quote, then the rest of
 // the field skipped) or unquoted (up to comma or CR, tabs and line feeds

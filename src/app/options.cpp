@@ -205,6 +205,10 @@ Keys:
   Alt+V              voice on or off
   Alt+B              speak the current bearing
   Alt+A              with --home: say what lies along the beam
+  Escape             while the antenna turns: stop it
+  Ctrl+1 .. Ctrl+9   turn to preset 1 to 9 (the digit keys of the main row
+                     or the keypad); Ctrl+Shift+1 .. 9 keep the GoTo box
+                     text, or the bearing, as that preset (in PRESETS.TXT)
   Page Up, Page Down held while the window is active: step the antenna
                      2 degrees clockwise or anticlockwise; the bearing is
                      spoken when the key is let go

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/settings.h"
+#include "app/settings_store.h"
 #include "common/context.h"
 #include "common/state.h"
 #include "link/protocol.h"
@@ -43,6 +44,11 @@ void StartProgram(ProgramState& state, SettingsStore& settings) {
   state.TitleText = kTitleText;
 }
 
+void LoadPresets(ProgramState& state, SettingsStore& presets) {
+  const StoredSettings stored = presets.Read();
+  state.StoredPresets = stored.kind == StoredSettings::Kind::kRead ? ParsePresets(stored.bytes) : Presets{};
+}
+
 void RunMainDialog(Context& context, Shell& shell) {
   HandleDialogMessage(context, kWmInitDialog, 0, 0);
   const Size size = shell.ClientSize();
@@ -66,10 +72,12 @@ int RunProgram(Platform& platform) {
   state.EchoTyping = platform.echoTyping;
   state.HomeLocator = platform.homeLocator;
   state.CountryFilePath = platform.countryFile;
-  Context context{state,          platform.dialog, platform.desktop, platform.port,
-                  platform.voices, platform.surface, platform.steps, platform.remoteAims};
+  Context context{state,          platform.dialog,  platform.desktop, platform.port,
+                  platform.voices, platform.surface, platform.steps,   platform.remoteAims,
+                  platform.presets};
   platform.shell.BeginSession();
   StartProgram(state, platform.settings);
+  if (platform.presets) LoadPresets(state, *platform.presets);
   {
     const RunningRegistration registration(state, platform.settings);
     platform.shell.CreateMainDialog(context);

@@ -61,6 +61,8 @@ struct Platform {
   std::string homeLocator = {};
   // The country file that places callsigns (with a home locator).
   std::string countryFile = {};
+  // Where the presets are kept (PRESETS.TXT); none: no presets.
+  SettingsStore* presets = nullptr;
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.
@@ -72,6 +74,9 @@ int RunProgram(Platform& platform);
 // shown) and returns when it is gone; EndProgram says goodbye, stops the
 // link and saves the settings.
 void StartProgram(ProgramState& state, SettingsStore& settings);
+// The presets as their file holds them; none when it is missing or cannot
+// be read.
+void LoadPresets(ProgramState& state, SettingsStore& presets);
 void RunMainDialog(Context& context, Shell& shell);
 void EndProgram(Context& context, SettingsStore& settings);
 

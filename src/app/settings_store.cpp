@@ -23,16 +23,16 @@ constexpr fs::perms kAnyWrite = fs::perms::owner_write | fs::perms::group_write 
                                 fs::perms::others_write;
 
 // A name in the working directory that no other file has, for the new
-// record.
-fs::path FreshSiblingName() {
+// record of the file `name`.
+fs::path FreshSiblingName(const std::string& name) {
   std::random_device entropy;
   std::mt19937_64 generator((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
   for (int attempt = 0; attempt < 16; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "%s.%016llx.new", kSettingsFileName,
-                  static_cast<unsigned long long>(generator()));
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.new", static_cast<unsigned long long>(generator()));
+    const fs::path fresh = name + suffix;
     std::error_code ec;
-    if (!fs::exists(name, ec) && !ec) return name;
+    if (!fs::exists(fresh, ec) && !ec) return fresh;
   }
   return {};
 }
@@ -50,7 +50,7 @@ bool MayReplace(const fs::path& path, fs::file_status status) {
 
 StoredSettings FileSettingsStore::Read() {
   StoredSettings stored;
-  const fs::path path(kSettingsFileName);
+  const fs::path path(name_);
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
   if (!fs::exists(status) || fs::is_directory(status)) {
@@ -72,7 +72,7 @@ StoredSettings FileSettingsStore::Read() {
 }
 
 bool FileSettingsStore::Replace(std::string_view bytes) {
-  const fs::path path(kSettingsFileName);
+  const fs::path path(name_);
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(path, ec);
   const bool exists = fs::exists(status);
@@ -96,7 +96,7 @@ FileSettingsStore::Outcome FileSettingsStore::ReplaceByRename(const fs::path& pa
                                                               std::string_view bytes,
                                                               bool exists) const {
   std::error_code ec;
-  const fs::path fresh = FreshSiblingName();
+  const fs::path fresh = FreshSiblingName(name_);
   if (fresh.empty()) return Outcome::kRefused;
   std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
   if (!out.is_open()) return Outcome::kRefused;

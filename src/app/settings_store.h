@@ -48,14 +48,16 @@ class SettingsStore {
 // directory's entries, to the disk. False when the disk did not take it.
 using FlushToDisk = std::function<bool(const std::filesystem::path&)>;
 
-// STAT.DAT in the current working directory, resolved at each call.
+// STAT.DAT (or another file of ours, such as PRESETS.TXT) in the current
+// working directory, resolved at each call.
 class FileSettingsStore final : public SettingsStore {
  public:
   FileSettingsStore() = default;
   // With `flush`, a power cut too leaves the old or the new record: the new
   // file is flushed before it takes STAT.DAT's name and the directory after
   // it, and a file rewritten in place is flushed at the end.
-  explicit FileSettingsStore(FlushToDisk flush) : flush_(std::move(flush)) {}
+  explicit FileSettingsStore(FlushToDisk flush, std::string name = kSettingsFileName)
+      : flush_(std::move(flush)), name_(std::move(name)) {}
 
   StoredSettings Read() override;
   bool Replace(std::string_view bytes) override;
@@ -72,6 +74,7 @@ class FileSettingsStore final : public SettingsStore {
   bool Flush(const std::filesystem::path& path) const { return !flush_ || flush_(path); }
 
   FlushToDisk flush_;
+  std::string name_ = kSettingsFileName;
 };
 
 }  // namespace rotavox

@@ -13,6 +13,7 @@ class VoiceProvider;
 class Surface;
 class StepInputs;
 class RemoteAims;
+class SettingsStore;
 
 struct Context {
   ProgramState& state;
@@ -25,6 +26,8 @@ struct Context {
   // Where aims from station programs wait for the poll tick; none when no
   // station server runs.
   RemoteAims* remoteAims = nullptr;
+  // Where the presets are kept (PRESETS.TXT); none: they cannot be stored.
+  SettingsStore* presets = nullptr;
 };
 
 }  // namespace rotavox

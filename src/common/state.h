@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "common/presets.h"
+
 namespace rotavox {
 
 class CountryFile;
@@ -39,6 +41,9 @@ struct ProgramState {
   // is read when first needed; an unreadable one is read as empty.
   std::string CountryFilePath;
   std::shared_ptr<const CountryFile> Countries;
+  // The operator's presets, as PRESETS.TXT held them at start or at the
+  // last store.
+  Presets StoredPresets;
 
   // Rotator link.
   std::int32_t ReplyPending = 0;    // 1 from START until the first reply line

@@ -14,13 +14,18 @@ struct ProgramState;
 
 struct Accelerator {
   enum Modifier : unsigned { kAlt = 1, kControl = 2, kShift = 4 };
-  char key;            // an upper-case letter
+  static constexpr char kEscape = '\x1b';
+  // An upper-case letter, kEscape, or a digit 1 to 9: the key of that
+  // digit, on the main row or on the numeric keypad, wherever the
+  // keyboard's layout puts the digit itself.
+  char key;
   unsigned modifiers;  // exactly these are held
   int command;         // the command id the handler receives
 };
 
 // Alt+B speaks the bearing; with a home locator Alt+A says what lies along
-// the beam.
+// the beam; Escape stops a turn (and is nothing otherwise); Ctrl+1 to
+// Ctrl+9 recall a preset and Ctrl+Shift+1 to Ctrl+Shift+9 store one.
 std::vector<Accelerator> DialogAccelerators(const ProgramState& state);
 
 }  // namespace rotavox

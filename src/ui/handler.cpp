@@ -5,14 +5,17 @@
 #include <optional>
 #include <string>
 
+#include "app/settings_store.h"
 #include "common/context.h"
 #include "common/country_file.h"
 #include "common/number.h"
+#include "common/presets.h"
 #include "common/state.h"
 #include "display/compass.h"
 #include "link/poll.h"
 #include "link/remote_aims.h"
 #include "link/protocol.h"
+#include "link/rotctld.h"
 #include "link/serial_port.h"
 #include "speech/bearing_words.h"
 #include "speech/speak.h"
@@ -66,12 +69,16 @@ bool HasControlBytes(std::string_view text) {
   return false;
 }
 
-void GoTo(Context& context, const std::string& target) {
+// Where GO's target comes from: the GoTo box, which is cleared when
+// nothing is sent, or a preset, which leaves the box alone.
+enum class From { kBox, kPreset };
+
+void GoTo(Context& context, const std::string& target, From from) {
   // A typed control byte (a pasted STX or CR) would put extra frames on the
   // line, so such a text is refused like a bearing that is already set.
   if (target.empty() || NumberValue(target) == context.state.CurrentBearing ||
       HasControlBytes(target)) {
-    context.dialog.SetText(kGoToBox, "");
+    if (from == From::kBox) context.dialog.SetText(kGoToBox, "");
     return;
   }
   context.port.Send(GoToFrame(target));
@@ -92,11 +99,11 @@ std::optional<AimPlan> PlanStationAim(ProgramState& s, const std::string& target
   return PlanCallAim(s.HomeLocator, Countries(s), target);
 }
 
-void OnGo(Context& context) {
-  const std::string target = context.dialog.Text(kGoToBox);
+// The road of GO for a target.
+void GoToTarget(Context& context, const std::string& target, From from) {
   const std::optional<AimPlan> plan = PlanStationAim(context.state, target);
   if (!plan) {
-    GoTo(context, target);
+    GoTo(context, target, from);
     return;
   }
   // Where the antenna is going, heard once before it turns and left on the
@@ -104,16 +111,86 @@ void OnGo(Context& context) {
   context.dialog.SetToolTip(kGoToBox, plan->words);
   Speak(context, plan->words);
   if (plan->sameSquare) {
-    context.dialog.SetText(kGoToBox, "");
+    if (from == From::kBox) context.dialog.SetText(kGoToBox, "");
     return;
   }
-  if (plan->found) GoTo(context, std::to_string(plan->bearing));
+  if (plan->found) GoTo(context, std::to_string(plan->bearing), from);
 }
+
+void OnGo(Context& context) { GoToTarget(context, context.dialog.Text(kGoToBox), From::kBox); }
 
 void OnBeam(Context& context) {
   ProgramState& s = context.state;
   if (s.HomeLocator.empty()) return;
   Speak(context, BeamWords(s.HomeLocator, Countries(s), s.CurrentBearing));
+}
+
+// The link is up or on its way: START done, and no alarm since.
+bool LinkStarted(const ProgramState& s) { return s.PollTimerId != 0 && s.SilentTicks != kAlarmRaised; }
+
+// Escape while the antenna turns: the box is sent the bearing it last
+// reported, so it turns no further; its next ready report is the arrival.
+void OnStopKey(Context& context) {
+  if (LinkStarted(context.state) && context.state.Turning == 1) RemoteStop(context);
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool IsBearingText(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// A target as the operator hears it: a bearing digit by digit, other text
+// as written.
+std::string TargetWords(std::string_view target) {
+  return IsBearingText(target) ? BearingWords(ToInt32(NumberValue(target))) : std::string(target);
+}
+
+void OnRecallPreset(Context& context, int number) {
+  ProgramState& s = context.state;
+  if (!LinkStarted(s)) return;
+  const Preset& preset = s.StoredPresets[static_cast<std::size_t>(number - 1)];
+  const std::string title = "Preset " + std::to_string(number);
+  const std::string_view target = Trimmed(preset.target);
+  if (target.empty()) {
+    Speak(context, title + " empty");
+    return;
+  }
+  const bool station = !IsBearingText(target) && (ReadLocatorAim(target) || ReadCallAim(target));
+  if (station && s.HomeLocator.empty()) {
+    Speak(context, title + " needs a home locator");
+    return;
+  }
+  if (!preset.name.empty()) {
+    Speak(context, title + " " + preset.name);
+  } else {
+    Speak(context, IsBearingText(target) ? title + " " + TargetWords(target) : title);
+  }
+  GoToTarget(context, std::string(target), From::kPreset);
+}
+
+void OnStorePreset(Context& context, int number) {
+  ProgramState& s = context.state;
+  if (!LinkStarted(s) || context.presets == nullptr) return;
+  const std::string title = "Preset " + std::to_string(number);
+  std::string target(Trimmed(context.dialog.Text(kGoToBox)));
+  if (target.empty()) target = std::to_string(s.CurrentBearing);
+  // Read again just before, so that an edit made meanwhile is kept; a file
+  // that cannot be read whole is not replaced, which would lose the rest.
+  const StoredSettings stored = context.presets->Read();
+  const bool whole = stored.kind == StoredSettings::Kind::kMissing ||
+                     (stored.kind == StoredSettings::Kind::kRead && stored.bytes.size() < kMaxSettingsRead);
+  const std::string bytes = whole ? StorePreset(stored.bytes, number, target) : std::string();
+  if (!whole || !context.presets->Replace(bytes)) {
+    Speak(context, title + " not saved: " + kPresetsFileName + " cannot be written");
+    return;
+  }
+  s.StoredPresets = ParsePresets(bytes);
+  Speak(context, title + " set to " + TargetWords(target));
 }
 
 void OnVoiceSwitch(Context& context) {
@@ -180,10 +257,15 @@ void OnCommand(Context& context, int id) {
     case kBeamHotkey:
       OnBeam(context);
       break;
+    case kStopHotkey:
+      OnStopKey(context);
+      break;
     case kExitButton:
       context.dialog.End();
       break;
     default:
+      if (id > kPresetRecall && id <= kPresetRecall + kPresetCount) OnRecallPreset(context, id - kPresetRecall);
+      if (id > kPresetStore && id <= kPresetStore + kPresetCount) OnStorePreset(context, id - kPresetStore);
       break;
   }
 }

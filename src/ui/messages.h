@@ -31,6 +31,9 @@ enum ControlId : int {
   kBearingBox = 401,
   kBearingHotkey = 402,  // Alt+B, from any control
   kBeamHotkey = 403,     // Alt+A, from any control, with a home locator
+  kStopHotkey = 404,     // Escape, from any control: stops a turn
+  kPresetRecall = 410,   // Ctrl+N recalls preset N: command 410 + N
+  kPresetStore = 420,    // Ctrl+Shift+N stores preset N: command 420 + N
   kStartButton = 501,
   kVoiceCheck = 600,
   kGoToLabel = 700,

@@ -122,6 +122,10 @@ void Press(QWindow* window, const std::string& name) {
       {"Left", Qt::Key_Left},   {"Right", Qt::Key_Right},
   };
   Qt::Key k;
+  if (key.rfind("KP_", 0) == 0 && key.size() == 4) {
+    key = key.substr(3);
+    mods |= Qt::KeypadModifier;
+  }
   if (const auto it = named.find(key); it != named.end()) {
     k = it->second;
   } else {
@@ -145,7 +149,8 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     rig.state.HomeLocator = parsed.options.home;
     rig.state.CountryFilePath =
         parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat" : parsed.options.countryFile;
-    Context context{rig.state, dialog, rig.desktop, rig.port, rig.voices, dialog.Compass(), dialog};
+    Context context{rig.state, dialog,         rig.desktop, rig.port, rig.voices,
+                    dialog.Compass(), dialog, nullptr,     &rig.presets};
     StartProgram(rig.state, rig.store);
     dialog.CreateMainDialog(context);
     HandleDialogMessage(context, kWmInitDialog, 0, 0);

@@ -188,7 +188,10 @@ TEST_F(QtDialogTest, KeysBecomeTheHandlersCommands) {
       {kPortBox, Qt::Key_Return, Qt::NoModifier, ok},
       {kGoToBox, Qt::Key_Enter, Qt::KeypadModifier, ok},
       {kVoiceCheck, Qt::Key_Return, Qt::NoModifier, ok},
-      {kGoToBox, Qt::Key_Escape, Qt::NoModifier, MakeCommand(kIdCancel, kBnClicked)},
+      {kGoToBox, Qt::Key_Escape, Qt::NoModifier, MakeCommand(kStopHotkey, kAcceleratorCode)},
+      {kGoToBox, Qt::Key_1, Qt::ControlModifier, MakeCommand(kPresetRecall + 1, kAcceleratorCode)},
+      {kVoiceCheck, Qt::Key_9, Qt::ControlModifier | Qt::ShiftModifier,
+       MakeCommand(kPresetStore + 9, kAcceleratorCode)},
   };
   for (const auto& r : rows) {
     dialog->SetFocus(r.from);

@@ -19,6 +19,7 @@
 #include "app/program.h"
 #include "app/settings_store.h"
 #include "app/station.h"
+#include "common/presets.h"
 #include "link/posix/com_names.h"
 #include "link/posix/posix_serial_port.h"
 #include "link/posix/station_server.h"
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
   LinuxBeep beep([] { QApplication::beep(); });
   QtDesktop desktop([&beep] { beep.Beep(); });
   FileSettingsStore settings(SyncToDisk);
+  FileSettingsStore presets(SyncToDisk, kPresetsFileName);
   // The server's thread leaves aims here for the poll tick; declared
   // before the server, which goes first.
   RemoteAims remoteAims;
@@ -172,7 +174,7 @@ int main(int argc, char** argv) {
   }
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
-                    !options.screenReader, &remoteAims, options.home, options.countryFile};
+                    !options.screenReader, &remoteAims, options.home, options.countryFile, &presets};
   const int status = RunProgram(platform);
   if (server && server->Ignored() != 0) {
     std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";

@@ -11,6 +11,7 @@
 #include "app/program.h"
 #include "app/station.h"
 #include "app/win32/win32_settings_store.h"
+#include "common/presets.h"
 #include "link/remote_aims.h"
 #include "link/win32/station_server.h"
 #include "link/win32/win32_serial_port.h"
@@ -138,6 +139,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::Win32SerialPort port;
   rotavox::SapiVoiceProvider voices;
   rotavox::Win32SettingsStore settings;
+  rotavox::Win32SettingsStore presets(rotavox::kPresetsFileName);
   // The server's thread leaves aims here for the poll tick; declared
   // before the server, which goes first.
   rotavox::RemoteAims remoteAims;
@@ -157,7 +159,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
                              dialog.Compass(), dialog, settings, !options.screenReader,
                              &remoteAims, options.home,
                              options.countryFile.empty() ? CountryFileBesideProgram()
-                                                         : ToAnsi(options.countryFile)};
+                                                         : ToAnsi(options.countryFile),
+                             &presets};
   rotavox::RunProgram(platform);
   return 0;
 }

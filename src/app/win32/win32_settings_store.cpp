@@ -53,11 +53,11 @@ bool WriteAll(HANDLE handle, std::string_view bytes) {
 // Creates a new, empty file beside STAT.DAT under a name no other file
 // has, with `attributes`; its name in *name. An invalid handle when the
 // directory refuses new files.
-HANDLE CreateFreshSibling(DWORD attributes, std::string* name) {
+HANDLE CreateFreshSibling(const char* file, DWORD attributes, std::string* name) {
   const unsigned long long stamp = GetTickCount64();
   for (unsigned attempt = 0; attempt < 16; ++attempt) {
     char candidate[64];
-    std::snprintf(candidate, sizeof candidate, "%s.%08lx%04llx%02x.new", kSettingsFileName,
+    std::snprintf(candidate, sizeof candidate, "%s.%08lx%04llx%02x.new", file,
                   static_cast<unsigned long>(GetCurrentProcessId()), stamp & 0xffff, attempt);
     const HANDLE handle = CreateFileA(candidate, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       attributes, nullptr);
@@ -73,9 +73,9 @@ HANDLE CreateFreshSibling(DWORD attributes, std::string* name) {
 // Whether an existing STAT.DAT may be replaced: a plain file without the
 // read-only attribute that we could open for writing (so not held open by
 // another program either).
-bool MayReplace(DWORD attributes) {
+bool MayReplace(const char* file, DWORD attributes) {
   if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) return false;
-  File probe(CreateFileA(kSettingsFileName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  File probe(CreateFileA(file, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
   return probe.IsOpen();
 }
@@ -94,8 +94,8 @@ DWORD KeptAttributes(DWORD attributes) {
 // length and flushed. The part about to be overwritten is kept, so that a
 // write that fails half-way can put it back rather than leave a mix of two
 // records.
-bool WriteInPlace(std::string_view bytes) {
-  File file(CreateFileA(kSettingsFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+bool WriteInPlace(const char* name, std::string_view bytes) {
+  File file(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsOpen()) return false;
   std::string old(bytes.size(), '\0');
@@ -122,13 +122,13 @@ StoredSettings Win32SettingsStore::Read() {
   QuietErrors quiet;
   StoredSettings stored;
   WIN32_FIND_DATAA entry{};
-  const HANDLE search = FindFirstFileA(kSettingsFileName, &entry);
+  const HANDLE search = FindFirstFileA(name_.c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return stored;  // kMissing
   FindClose(search);
   if ((entry.dwFileAttributes & kNotCounted) != 0) return stored;
 
   stored.kind = StoredSettings::Kind::kUnreadable;
-  File file(CreateFileA(kSettingsFileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  File file(CreateFileA(name_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsOpen()) return stored;
   std::string bytes;
@@ -149,15 +149,16 @@ StoredSettings Win32SettingsStore::Read() {
 
 bool Win32SettingsStore::Replace(std::string_view bytes) {
   QuietErrors quiet;
-  const DWORD attributes = GetFileAttributesA(kSettingsFileName);
+  const char* name = name_.c_str();
+  const DWORD attributes = GetFileAttributesA(name);
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (exists && !MayReplace(attributes)) return false;
+  if (exists && !MayReplace(name, attributes)) return false;
 
   // The new file has the old one's attributes from the start, so that a
   // hidden or system STAT.DAT stays so.
   std::string freshName;
-  File fresh(CreateFreshSibling(KeptAttributes(attributes), &freshName));
-  if (!fresh.IsOpen()) return exists && WriteInPlace(bytes);
+  File fresh(CreateFreshSibling(name, KeptAttributes(attributes), &freshName));
+  if (!fresh.IsOpen()) return exists && WriteInPlace(name, bytes);
   bool written = WriteAll(fresh.get(), bytes) && FlushFileBuffers(fresh.get()) != 0;
   written = fresh.Close() && written;
   if (!written) {
@@ -165,14 +166,14 @@ bool Win32SettingsStore::Replace(std::string_view bytes) {
     DeleteFileA(freshName.c_str());
     return false;
   }
-  if (MoveFileExA(freshName.c_str(), kSettingsFileName,
+  if (MoveFileExA(freshName.c_str(), name,
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
     return true;
   }
   // The directory refuses the rename (permission to create files without
   // the right to delete them): the record goes into the file itself.
   DeleteFileA(freshName.c_str());
-  return exists && WriteInPlace(bytes);
+  return exists && WriteInPlace(name, bytes);
 }
 
 }  // namespace rotavox

@@ -12,17 +12,23 @@
 // shows a system error box.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "app/settings_store.h"
 
 namespace rotavox {
 
+// STAT.DAT, or another file of ours (PRESETS.TXT), in the working
+// directory.
 class Win32SettingsStore final : public SettingsStore {
  public:
-  Win32SettingsStore() = default;
+  explicit Win32SettingsStore(std::string name = kSettingsFileName) : name_(std::move(name)) {}
   StoredSettings Read() override;
   bool Replace(std::string_view bytes) override;
+
+ private:
+  std::string name_;
 };
 
 }  // namespace rotavox

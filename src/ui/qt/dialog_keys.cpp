@@ -62,7 +62,32 @@ bool IsModifierKey(int k) {
 constexpr Qt::KeyboardModifiers kModifiers =
     Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
 
+// Whether the key is that of an accelerator entry: a letter or Escape by
+// the key itself, a digit by the key's place (PhysicalDigit).
+bool IsKeyOf(const Accelerator& a, const QKeyEvent& key) {
+  if (a.key == Accelerator::kEscape) return key.key() == Qt::Key_Escape;
+  if (a.key >= '1' && a.key <= '9') return PhysicalDigit(key) == a.key - '0';
+  return key.key() == a.key;
+}
+
 }  // namespace
+
+int PhysicalDigit(const QKeyEvent& key) {
+  // X11's key codes (evdev's plus 8), which Wayland's compositors pass on
+  // too: the main row's 1 to 9, then the keypad's rows from the bottom.
+  constexpr quint32 kMainRowOne = 10;
+  constexpr quint32 kKeypad[] = {87, 88, 89, 83, 84, 85, 79, 80, 81};
+  const quint32 code = key.nativeScanCode();
+  if (code == 0) {
+    // No key code to go by (the offscreen platform): the key itself.
+    return key.key() >= Qt::Key_1 && key.key() <= Qt::Key_9 ? key.key() - Qt::Key_0 : 0;
+  }
+  if (code >= kMainRowOne && code < kMainRowOne + 9) return static_cast<int>(code - kMainRowOne) + 1;
+  for (int digit = 1; digit <= 9; ++digit) {
+    if (kKeypad[digit - 1] == code) return digit;
+  }
+  return 0;
+}
 
 DialogKeys::DialogKeys(QWidget* dialog, std::vector<Control> controls,
                        std::function<void(int, unsigned)> command)
@@ -95,7 +120,7 @@ bool DialogKeys::Press(const QKeyEvent& key) {
     const Qt::KeyboardModifiers wanted = ((a.modifiers & Accelerator::kAlt) ? Qt::AltModifier : Qt::NoModifier) |
                                          ((a.modifiers & Accelerator::kControl) ? Qt::ControlModifier : Qt::NoModifier) |
                                          ((a.modifiers & Accelerator::kShift) ? Qt::ShiftModifier : Qt::NoModifier);
-    if (k == Qt::Key_A + (a.key - 'A') && mods == wanted) {
+    if (mods == wanted && IsKeyOf(a, key)) {
       command_(a.command, kAcceleratorCode);
       return true;
     }

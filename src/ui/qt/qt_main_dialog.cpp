@@ -464,7 +464,10 @@ void QtMainDialog::changeEvent(QEvent* event) {
 
 bool QtMainDialog::HandleKey(QKeyEvent* key, bool pressed) {
   const int k = key->key();
-  if (k == Qt::Key_PageUp || k == Qt::Key_PageDown) {
+  // With Ctrl held the keypad's 9 and 3 (Page Up and Page Down while Num
+  // Lock is off) are preset keys, not steps.
+  const bool control = (key->modifiers() & Qt::ControlModifier) != 0;
+  if ((k == Qt::Key_PageUp || k == Qt::Key_PageDown) && !(pressed && control)) {
     if (!key->isAutoRepeat()) {
       const bool held = pressed && isActiveWindow();
       (k == Qt::Key_PageUp ? clockwiseHeld_ : anticlockwiseHeld_) = held;

@@ -11,6 +11,7 @@
 #include "common/state.h"
 #include "ui/accelerators.h"
 #include "ui/handler.h"
+#include "ui/win32/digit_keys.h"
 #include "ui/locator_aim.h"
 #include "ui/messages.h"
 
@@ -230,11 +231,15 @@ void Win32MainDialog::CreateMainDialog(Context& context) {
   // never the mnemonic of "&Bearing:".
   std::vector<ACCEL> table;
   for (const Accelerator& a : DialogAccelerators(s)) {
+    if (a.key >= '1' && a.key <= '9') {
+      digitKeys_.push_back(a);
+      continue;
+    }
     ACCEL accel{};
     accel.fVirt = static_cast<BYTE>(FVIRTKEY | ((a.modifiers & Accelerator::kAlt) ? FALT : 0) |
                                     ((a.modifiers & Accelerator::kControl) ? FCONTROL : 0) |
                                     ((a.modifiers & Accelerator::kShift) ? FSHIFT : 0));
-    accel.key = static_cast<WORD>(a.key);
+    accel.key = a.key == Accelerator::kEscape ? VK_ESCAPE : static_cast<WORD>(a.key);
     accel.cmd = static_cast<WORD>(a.command);
     table.push_back(accel);
   }
@@ -282,6 +287,7 @@ void Win32MainDialog::RunMessageLoop() {
       End();
       break;
     }
+    if (message.message == WM_KEYDOWN && TakeDigitKey(message)) continue;
     if (accelerators_ && TranslateAcceleratorA(window_, accelerators_, &message)) continue;
     if (window_ && IsDialogMessageA(window_, &message)) continue;
     TranslateMessage(&message);
@@ -289,11 +295,28 @@ void Win32MainDialog::RunMessageLoop() {
   }
 }
 
+bool Win32MainDialog::TakeDigitKey(const MSG& message) {
+  if (!window_ || (message.hwnd != window_ && !IsChild(window_, message.hwnd))) return false;
+  const DigitKey key = DigitOfKey(message.wParam, message.lParam, (GetKeyState(VK_NUMLOCK) & 1) != 0);
+  if (key.digit == 0) return false;
+  const unsigned held = (GetKeyState(VK_CONTROL) < 0 ? Accelerator::kControl : 0u) |
+                        (GetKeyState(VK_SHIFT) < 0 || key.shifted ? Accelerator::kShift : 0u) |
+                        (GetKeyState(VK_MENU) < 0 ? Accelerator::kAlt : 0u);
+  for (const Accelerator& a : digitKeys_) {
+    if (a.key - '0' == key.digit && a.modifiers == held) {
+      SendMessageA(window_, WM_COMMAND, MakeCommand(a.command, kAcceleratorCode), 0);
+      return true;
+    }
+  }
+  return false;
+}
+
 // --- StepInputs ---
 
 std::int16_t Win32MainDialog::KeyHeld(int virtualKey) const {
-  // Keys held for another window are not ours.
-  if (!window_ || GetForegroundWindow() != window_) return 0;
+  // Keys held for another window are not ours; with Ctrl held the keypad's
+  // 9 and 3 (Page Up and Page Down while Num Lock is off) are preset keys.
+  if (!window_ || GetForegroundWindow() != window_ || GetAsyncKeyState(VK_CONTROL) < 0) return 0;
   return GetAsyncKeyState(virtualKey);
 }
 

@@ -21,16 +21,19 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/program.h"
 #include "link/rotctld.h"
 #include "link/step_inputs.h"
+#include "ui/accelerators.h"
 #include "ui/dialog.h"
 #include "ui/win32/gdi_surface.h"
 
 struct HWND__;
 struct HACCEL__;
 struct HICON__;
+struct tagMSG;
 
 namespace rotavox {
 
@@ -83,6 +86,9 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   void Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
   HWND__* Control(int id) const;
   std::int16_t KeyHeld(int virtualKey) const;
+  // A key press that is one of the digit accelerators: its command is
+  // given to the window, and true returned.
+  bool TakeDigitKey(const tagMSG& message);
   void Forget();
   void PublishSnapshot();
 
@@ -90,6 +96,9 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   HWND__* window_ = nullptr;
   std::function<void(const LinkSnapshot&)> sink_;
   HACCEL__* accelerators_ = nullptr;
+  // The accelerators on digit keys, which the table of TranslateAccelerator
+  // cannot tell by their place.
+  std::vector<Accelerator> digitKeys_;
   HWND__* toolTip_ = nullptr;  // made when the first note is set
   HICON__* bigIcon_ = nullptr;
   HICON__* smallIcon_ = nullptr;

@@ -129,7 +129,7 @@ class Session(unittest.TestCase):
 
 
 class Simulated(unittest.TestCase):
-    def test_simulated_box_turns_and_arrives(self):
+    def test_simulated_box_turns_arrives_stops_and_keeps_presets(self):
         with Display() as display:
             app = Rotavox(display, ["--simulate"], stat_dat=b'"1",1\r\n')
             try:
@@ -139,6 +139,26 @@ class Simulated(unittest.TestCase):
                 app.type("12")
                 app.key("Return")
                 app.wait_said(["On bearing 0 1 2 ", "", "Enter Bearing"], timeout=8)
+                # Presets by the digit keys' places: stored from the bearing
+                # and from the GoTo box, written beside STAT.DAT.
+                app.key("ctrl+shift+1")
+                app.wait_said(["Preset 1 set to 0 1 2 "])
+                app.type("300")
+                app.key("ctrl+shift+2")
+                app.wait_said(["Preset 2 set to 3 0 0 "])
+                with open(os.path.join(app.dir, "PRESETS.TXT"), "rb") as f:
+                    self.assertTrue(f.read().endswith(b'\r\n1,"12"\r\n2,"300"\r\n'))
+                # Recalled, and stopped mid-turn with Escape: the arrival
+                # is where the box stopped.
+                app.key("ctrl+2")
+                app.wait_said(["Preset 2 3 0 0 "])
+                time.sleep(1.5)
+                app.key("Escape")
+                wait_for(lambda: app.said()[-3].startswith("On bearing "), 5, "the stop's arrival")
+                stopped = int(app.said()[-3][len("On bearing "):].replace(" ", ""))
+                self.assertTrue(12 < stopped < 60, stopped)
+                app.key("ctrl+KP_1")
+                app.wait_said(["Preset 1 0 1 2 ", "On bearing 0 1 2 ", "", "Enter Bearing"], timeout=8)
                 app.key("alt+x")
                 self.assertEqual(app.wait_exit(), 0)
             finally:

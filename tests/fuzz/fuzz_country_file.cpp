@@ -1,6 +1,7 @@
 // The country file as found on disk (a newer copy, a damaged download):
 // any bytes at all, read, then callsigns looked up in it, some taken from
 // the input itself, and the beam listed.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -11,38 +12,25 @@
 #include "common/country_file.h"
 #include "ui/locator_aim.h"
 
-namespace {
-
 using namespace rotavox;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const CountryFile file = CountryFile::Parse(bytes);
   for (const CountryEntity& entity : file.Entities()) {
-    Check(!entity.name.empty() && std::abs(entity.point.latitude) <= 90 && std::abs(entity.point.longitude) <= 180);
+    if (entity.name.empty() || std::abs(entity.point.latitude) > 90 || std::abs(entity.point.longitude) > 180) {
+      std::abort();
+    }
   }
   // Every run of callsign characters in the input is asked for, as typed.
-  std::string call;
-  for (std::size_t i = 0; i <= bytes.size(); ++i) {
-    const char c = i < bytes.size() ? bytes[i] : ' ';
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/') {
-      call += c;
-      continue;
-    }
-    if (!call.empty()) {
-      if (const auto found = file.Find(call)) Check(found->entity != nullptr);
-      const auto plan = PlanCallAim("JO62QM", file, call + " L");
-      if (plan && plan->found) Check(plan->bearing >= 0 && plan->bearing < 360);
-    }
-    call.clear();
+  for (std::size_t start = 0; start < bytes.size();) {
+    const std::size_t end = std::min(bytes.find_first_of(" ,;:\n", start), bytes.size());
+    const std::string call(bytes.substr(start, end - start));
+    start = end + 1;
+    if (const auto found = file.Find(call); found && found->entity == nullptr) std::abort();
+    const auto plan = PlanCallAim("JO62QM", file, call + " L");
+    if (plan && plan->found && (plan->bearing < 0 || plan->bearing >= 360)) std::abort();
   }
-  const std::string words = BeamWords("JO62QM", file, static_cast<std::int32_t>(size % 720) - 180);
-  Check(!words.empty());
+  if (BeamWords("JO62QM", file, static_cast<std::int32_t>(size % 720) - 180).empty()) std::abort();
   return 0;
 }

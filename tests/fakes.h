@@ -107,6 +107,7 @@ class FakeDialog final : public Dialog {
     log_.push_back("focus:" + std::to_string(id));
     if (IsEditBox(id)) Notify(id, kEnSetFocus);
   }
+  int Focused() override { return ended ? 0 : focus; }
   int Check(int id) override { return ended ? 0 : controls[id].check; }
   void SetCheck(int id, int state) override {
     if (!ended) controls[id].check = state;

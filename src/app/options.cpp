@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/locator.h"
+#include "speech/rate.h"
 
 namespace rotavox {
 namespace {
@@ -136,6 +137,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args,
         return parsed;
       }
       o.home = *locator;
+    } else if (name == "--rate") {
+      if (!takeValue()) return parsed;
+      o.rate = ReadRate(value.c_str());
+      if (!o.rate) {
+        parsed.error = "--rate needs a whole number from -10 (slowest) to 10 (fastest)";
+        return parsed;
+      }
     } else if (name == "--country-file") {
       if (!takeValue()) return parsed;
       if (value.empty()) {
@@ -154,10 +162,16 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args,
   return parsed;
 }
 
-const char* const kScreenReaderHelp = R"(  --screen-reader        a screen reader (Orca, NVDA, JAWS) runs beside Rotavox
-                         and echoes typing: Rotavox then does not speak the
-                         typed port number and bearing digits back, and says
-                         everything else as usual
+const char* const kScreenReaderHelp = R"(  --screen-reader        a screen reader (Orca, NVDA, JAWS) runs beside Rotavox:
+                         Rotavox then leaves to it what it says itself (the
+                         title, the prompt of the box that takes the focus,
+                         the voice switch and the typing echo), keeps the
+                         focus in the GoTo box after an arrival, speaks the
+                         stop side, and says everything else as usual
+  --rate N               speak at this rate, -10 (slowest) to 10 (fastest),
+                         0 being the voice's default; without it, the speech
+                         system's default rate, which is not the screen
+                         reader's own
 )";
 
 const char* const kHomeHelp = R"(  --home LOCATOR         your own grid locator (JO62, JO62QM or JO62QM15):

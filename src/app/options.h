@@ -2,6 +2,7 @@
 // its only settings are those of STAT.DAT.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,7 @@ struct Options {
   bool simulate = false;              // a simulated C BOX behind every COM name
   bool screenReader = false;          // the operator's screen reader echoes typing
   std::string voice;                  // empty: the platform voice, chosen automatically
+  std::optional<int> rate;            // the speaking rate, -10 to 10; none: the voice's own
   std::vector<std::string> portMaps;  // "COMn=DEVICE", in the order given
   // A server for station programs (rotctld protocol); port 0: none.
   std::string rotctldAddress = "127.0.0.1";

@@ -69,7 +69,7 @@ void EndProgram(Context& context, SettingsStore& settings) {
 
 int RunProgram(Platform& platform) {
   ProgramState state;
-  state.EchoTyping = platform.echoTyping;
+  state.ScreenReader = platform.screenReader;
   state.HomeLocator = platform.homeLocator;
   state.CountryFilePath = platform.countryFile;
   Context context{state,          platform.dialog,  platform.desktop, platform.port,

@@ -52,8 +52,9 @@ struct Platform {
   Surface& surface;
   StepInputs& steps;
   SettingsStore& settings;
-  // False leaves the echo of typing to the operator's screen reader.
-  bool echoTyping = true;
+  // The operator's screen reader says the title, focus prompts, the voice
+  // switch's state and the typing echo (--screen-reader).
+  bool screenReader = false;
   // Aims from station programs, taken by the poll tick; none without a
   // station server.
   RemoteAims* remoteAims = nullptr;

@@ -30,9 +30,11 @@ struct ProgramState {
   // Operator commands.
   unsigned PollTimerId = 0;     // returned when the poll timer was started
   std::int32_t GoOnEnter = 0;   // Enter acts as GO while 1
-  // What is typed into the port box and the GoTo box is spoken back. Off
-  // when the operator's screen reader echoes typing itself (--screen-reader).
-  bool EchoTyping = true;
+  // The operator's screen reader runs beside the program (--screen-reader)
+  // and says what it can know itself: the title, the prompt of the box that
+  // takes the focus, the voice switch's state and the typing echo. The
+  // program then says only the rest.
+  bool ScreenReader = false;
   // The operator's own grid locator (--home); empty without. With one, GO
   // also takes a station's locator.
   std::string HomeLocator;

@@ -21,6 +21,20 @@ namespace {
 
 enum class LineOutcome { kGoOn, kEndTick };
 
+// After an arrival or the stop report the GoTo box asks for the next
+// bearing: the focus comes to it anew, which clears it and makes Enter GO
+// again. Beside a screen reader a box that has the focus keeps it and is
+// only cleared: taking the focus away and back would make the screen reader
+// read both controls once more.
+void BackToGoToBox(Context& context) {
+  if (context.state.ScreenReader && context.dialog.Focused() == kGoToBox) {
+    context.dialog.SetText(kGoToBox, "");
+    context.state.GoOnEnter = 1;
+  } else {
+    context.dialog.SetFocus(kGoToBox);
+  }
+}
+
 void RaiseNoResponseAlarm(Context& context) {
   ProgramState& s = context.state;
   s.SilentTicks = kAlarmRaised;
@@ -43,9 +57,9 @@ LineOutcome OnPositionReport(Context& context, const PositionReport& report) {
     // the bearing. The focus leaves GoToBox and comes back, so that it
     // clears and asks for the next bearing.
     s.Turning = 0;
-    context.dialog.SetFocus(kGoButton);
+    if (!s.ScreenReader) context.dialog.SetFocus(kGoButton);
     Speak(context, "On bearing " + BearingWords(s.CurrentBearing));
-    context.dialog.SetFocus(kGoToBox);
+    BackToGoToBox(context);
     s.CueBearing = s.CurrentBearing;
     return LineOutcome::kEndTick;
   }
@@ -65,11 +79,15 @@ void OnStopReport(Context& context, const StopReport& report) {
   ProgramState& s = context.state;
   s.CurrentBearing = report.bearing;
   s.StopBearing = report.north ? kNorthStopBearing : kSouthStopBearing;
-  context.dialog.SetText(kStatusLabel, report.north ? "North Stop" : "South Stop");
+  const char* side = report.north ? "North Stop" : "South Stop";
+  context.dialog.SetText(kStatusLabel, side);
   ShowBearing(context);
   Speak(context, "On Bearing " + BearingWords(s.CurrentBearing));
+  // Shown only, unless a screen reader runs: no screen reader announces a
+  // change of the status line where the focus is not.
+  if (s.ScreenReader) Speak(context, side);
   s.CueBearing = s.CurrentBearing;
-  context.dialog.SetFocus(kGoToBox);
+  BackToGoToBox(context);
 }
 
 LineOutcome OnReplyLine(Context& context, const std::string& line) {

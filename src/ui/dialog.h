@@ -32,6 +32,8 @@ class Dialog {
   virtual void SetText(int id, std::string_view text) = 0;
   virtual void Enable(int id, bool enabled) = 0;
   virtual void SetFocus(int id) = 0;
+  // The control that has the keyboard focus; 0 for none.
+  virtual int Focused() = 0;
   // A note on the control for anyone watching: its tooltip, which screen
   // readers also read as its description. Empty removes it.
   virtual void SetToolTip(int id, std::string_view text) = 0;

@@ -30,7 +30,7 @@ namespace {
 void OnInitDialog(Context& context) {
   ProgramState& s = context.state;
   DrawCompass(context);
-  Speak(context, s.TitleText);
+  if (!s.ScreenReader) Speak(context, s.TitleText);  // else the screen reader reads the window's name
   context.dialog.Enable(kGoButton, false);  // until START
   s.PortText = context.dialog.Text(kPortBox);
   if (s.PortText.empty()) Speak(context, "Please set com port");
@@ -194,28 +194,32 @@ void OnStorePreset(Context& context, int number) {
 }
 
 void OnVoiceSwitch(Context& context) {
+  // A screen reader says the check box's state itself.
+  const bool say = !context.state.ScreenReader;
   if (context.dialog.Check(kVoiceCheck) == 0) {
-    Speak(context, "Voice Off.");  // still heard
+    if (say) Speak(context, "Voice Off.");  // still heard
     context.state.VoiceOn = 0;
   } else {
     context.state.VoiceOn = 1;
-    Speak(context, "Voice On.");
+    if (say) Speak(context, "Voice On.");
   }
 }
 
 void OnSetFocus(Context& context, int id) {
   ProgramState& s = context.state;
   s.GoOnEnter = 0;
+  // A screen reader reads the box that takes the focus itself.
+  const bool prompt = !s.ScreenReader;
   switch (id) {
     case kPortBox:
-      Speak(context, "Set Com Port");
+      if (prompt) Speak(context, "Set Com Port");
       break;
     case kBearingBox:
-      Speak(context, "Bearing is " + BearingWords(s.CurrentBearing));
+      if (prompt) Speak(context, "Bearing is " + BearingWords(s.CurrentBearing));
       break;
     case kGoToBox:
       context.dialog.SetText(kGoToBox, "");  // its empty echo is spoken first
-      Speak(context, "Enter Bearing");
+      if (prompt) Speak(context, "Enter Bearing");
       s.GoOnEnter = 1;
       break;
     default:
@@ -226,7 +230,7 @@ void OnSetFocus(Context& context, int id) {
 void OnChange(Context& context, int id) {
   // A screen reader that echoes the keys says this already; saying it again
   // would only make the operator wait behind it.
-  if (!context.state.EchoTyping) return;
+  if (context.state.ScreenReader) return;
   if (id == kPortBox) Speak(context, context.dialog.Text(kPortBox));
   if (id == kGoToBox) Speak(context, SpelledOut(context.dialog.Text(kGoToBox)));
 }

@@ -147,6 +147,7 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     const ParsedOptions parsed = ParseOptions(scene.options);
     ASSERT_EQ(parsed.error, "");
     rig.state.HomeLocator = parsed.options.home;
+    rig.state.ScreenReader = parsed.options.screenReader;
     rig.state.CountryFilePath =
         parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat" : parsed.options.countryFile;
     Context context{rig.state, dialog,         rig.desktop, rig.port, rig.voices,

@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   // waits through the window, which goes on serving the screen reader.
   QtMainDialog dialog;
   std::string voiceError;
-  std::unique_ptr<VoiceProvider> voices = MakeVoiceProvider(options.voice, &voiceError, &dialog);
+  std::unique_ptr<VoiceProvider> voices = MakeVoiceProvider(options.voice, &voiceError, &dialog, options.rate);
   if (!voices) return Fail(voiceError);
 
   std::unique_ptr<sim::PtyCBox> simulator;
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
   }
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
-                    !options.screenReader, &remoteAims, options.home, options.countryFile, &presets};
+                    options.screenReader,  &remoteAims, options.home, options.countryFile, &presets};
   const int status = RunProgram(platform);
   if (server && server->Ignored() != 0) {
     std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";

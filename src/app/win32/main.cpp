@@ -137,7 +137,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::Win32MainDialog dialog;
   rotavox::Win32Desktop desktop;
   rotavox::Win32SerialPort port;
-  rotavox::SapiVoiceProvider voices;
+  rotavox::SapiVoiceProvider voices(options.rate);
   rotavox::Win32SettingsStore settings;
   rotavox::Win32SettingsStore presets(rotavox::kPresetsFileName);
   // The server's thread leaves aims here for the poll tick; declared
@@ -156,7 +156,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
         [&server](const rotavox::LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
   rotavox::Platform platform{dialog, dialog,           desktop, port, voices,
-                             dialog.Compass(), dialog, settings, !options.screenReader,
+                             dialog.Compass(), dialog, settings, options.screenReader,
                              &remoteAims, options.home,
                              options.countryFile.empty() ? CountryFileBesideProgram()
                                                          : ToAnsi(options.countryFile),

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "speech/linux/worker_voice.h"
+#include "speech/rate.h"
 
 namespace rotavox {
 namespace {
@@ -16,6 +17,7 @@ std::atomic<bool> espeak_taken{false};
 
 class EspeakEngine : public SpeechEngine {
  public:
+  explicit EspeakEngine(std::optional<int> rate) : rate_(rate) {}
   ~EspeakEngine() override {
     if (!open_) return;
     espeak_Terminate();
@@ -30,6 +32,7 @@ class EspeakEngine : public SpeechEngine {
       espeak_taken = false;
       return false;
     }
+    if (rate_) espeak_SetParameter(espeakRATE, EspeakWordsPerMinute(*rate_), 0);
     open_ = true;
     return true;
   }
@@ -47,11 +50,14 @@ class EspeakEngine : public SpeechEngine {
   }
 
  private:
+  std::optional<int> rate_;
   bool open_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<SpeechEngine> MakeEspeakEngine() { return std::make_unique<EspeakEngine>(); }
+std::unique_ptr<SpeechEngine> MakeEspeakEngine(std::optional<int> rate) {
+  return std::make_unique<EspeakEngine>(rate);
+}
 
 }  // namespace rotavox

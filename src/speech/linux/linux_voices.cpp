@@ -19,11 +19,11 @@ constexpr std::chrono::milliseconds kEspeakCheck{2000};
 // Longer holds than this are surely a typing error.
 constexpr long kMaxHoldPerCharacter = 60000;
 
-std::unique_ptr<VoiceProvider> ChooseAutomatically(SpeechWait* wait) {
-  auto speechd = std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine(), VoiceDeadline{}, wait);
+std::unique_ptr<VoiceProvider> ChooseAutomatically(SpeechWait* wait, std::optional<int> rate) {
+  auto speechd = std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine(rate), VoiceDeadline{}, wait);
   if (speechd->Check(kSpeechdCheck)) return speechd;
   speechd.reset();
-  auto espeak = std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine(), VoiceDeadline{}, wait);
+  auto espeak = std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine(rate), VoiceDeadline{}, wait);
   if (espeak->Check(kEspeakCheck)) return espeak;
   return std::make_unique<NoVoiceProvider>();
 }
@@ -65,11 +65,15 @@ std::string UnknownVoice(std::string_view engine) {
 }  // namespace
 
 std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::string* error,
-                                                 SpeechWait* wait) {
+                                                 SpeechWait* wait, std::optional<int> rate) {
   error->clear();
-  if (engine.empty() || engine == "auto") return ChooseAutomatically(wait);
-  if (engine == "speechd") return std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine(), VoiceDeadline{}, wait);
-  if (engine == "espeak") return std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine(), VoiceDeadline{}, wait);
+  if (engine.empty() || engine == "auto") return ChooseAutomatically(wait, rate);
+  if (engine == "speechd") {
+    return std::make_unique<WorkerVoiceProvider>(MakeSpeechdEngine(rate), VoiceDeadline{}, wait);
+  }
+  if (engine == "espeak") {
+    return std::make_unique<WorkerVoiceProvider>(MakeEspeakEngine(rate), VoiceDeadline{}, wait);
+  }
   if (engine.starts_with("log:")) return MakeLogProvider(engine.substr(4), error, wait);
   *error = UnknownVoice(engine);
   return nullptr;

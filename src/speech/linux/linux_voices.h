@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,9 +24,11 @@ namespace rotavox {
 
 // nullptr and a message in *error when `engine` is not one of the above.
 // The speaking thread waits through `wait` (a plain sleep when null), which
-// must outlive the provider.
+// must outlive the provider. A rate (speech/rate.h) is given to the real
+// engines; the log voice has none.
 std::unique_ptr<VoiceProvider> MakeVoiceProvider(std::string_view engine, std::string* error,
-                                                 SpeechWait* wait = nullptr);
+                                                 SpeechWait* wait = nullptr,
+                                                 std::optional<int> rate = std::nullopt);
 
 // Whether MakeVoiceProvider takes `engine`, without starting any voice (for
 // checking the command line before any window exists); false and a message

@@ -10,6 +10,7 @@
 
 #include "speech/linux/spawned_server.h"
 #include "speech/linux/worker_voice.h"
+#include "speech/rate.h"
 
 namespace rotavox {
 namespace {
@@ -105,6 +106,7 @@ SPDConnection* Connect(int autospawn) {
 
 class SpeechdEngine : public SpeechEngine {
  public:
+  explicit SpeechdEngine(std::optional<int> rate) : rate_(rate) {}
   ~SpeechdEngine() override {
     Close();
     // A server started for us is not left behind; one on which a text of
@@ -129,7 +131,8 @@ class SpeechdEngine : public SpeechEngine {
     connection_->callback_cancel = &MessageEvents::OnEvent;
     if (spd_set_notification_on(connection_, SPD_BEGIN) != 0 ||
         spd_set_notification_on(connection_, SPD_END) != 0 ||
-        spd_set_notification_on(connection_, SPD_CANCEL) != 0) {
+        spd_set_notification_on(connection_, SPD_CANCEL) != 0 ||
+        (rate_ && spd_set_voice_rate(connection_, SpeechdRate(*rate_)) != 0)) {
       Close();
       return false;
     }
@@ -206,12 +209,15 @@ class SpeechdEngine : public SpeechEngine {
     connection_ = nullptr;
   }
 
+  std::optional<int> rate_;
   SPDConnection* connection_ = nullptr;
   bool stuck_ = false;  // a text of ours did not end on the server
 };
 
 }  // namespace
 
-std::unique_ptr<SpeechEngine> MakeSpeechdEngine() { return std::make_unique<SpeechdEngine>(); }
+std::unique_ptr<SpeechEngine> MakeSpeechdEngine(std::optional<int> rate) {
+  return std::make_unique<SpeechdEngine>(rate);
+}
 
 }  // namespace rotavox

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -78,7 +79,9 @@ class WorkerVoiceProvider : public VoiceProvider {
 };
 
 // The engines behind --voice speechd and --voice espeak.
-std::unique_ptr<SpeechEngine> MakeSpeechdEngine();
-std::unique_ptr<SpeechEngine> MakeEspeakEngine();
+// With a rate (speech/rate.h), each text is spoken at it; without, at the
+// engine's default.
+std::unique_ptr<SpeechEngine> MakeSpeechdEngine(std::optional<int> rate = std::nullopt);
+std::unique_ptr<SpeechEngine> MakeEspeakEngine(std::optional<int> rate = std::nullopt);
 
 }  // namespace rotavox

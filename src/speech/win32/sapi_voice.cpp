@@ -45,6 +45,30 @@ BSTR ToBstr(std::string_view text) {
   return bstr;
 }
 
+// The voice's Rate property, -10 to 10; a voice that refuses it speaks at
+// its own rate.
+void SetRate(IDispatch* voice, int rate) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"RATE")};
+  DISPID id = DISPID_UNKNOWN;
+  if (FAILED(voice->GetIDsOfNames(IID_NULL, names, 1, kLocale, &id))) return;
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_I4;
+  V_I4(&value) = rate;
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS parameters{};
+  parameters.rgvarg = &value;
+  parameters.cArgs = 1;
+  parameters.rgdispidNamedArgs = &put;
+  parameters.cNamedArgs = 1;
+  EXCEPINFO exception{};
+  UINT argumentError = 0;
+  voice->Invoke(id, IID_NULL, kLocale, DISPATCH_PROPERTYPUT, &parameters, nullptr, &exception, &argumentError);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+}
+
 class SapiVoice final : public Voice {
  public:
   explicit SapiVoice(IDispatch* voice) : voice_(voice) {}
@@ -108,6 +132,7 @@ std::unique_ptr<Voice> SapiVoiceProvider::CreateVoice() {
       voice == nullptr) {
     return nullptr;
   }
+  if (rate_) SetRate(voice, *rate_);
   return std::make_unique<SapiVoice>(voice);
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "speech/voice.h"
 
@@ -19,10 +20,15 @@ namespace rotavox {
 
 class SapiVoiceProvider final : public VoiceProvider {
  public:
-  SapiVoiceProvider() = default;
+  // With a rate (-10 to 10), each new voice's Rate property is set to it
+  // before it speaks; without, the voice keeps the system's rate.
+  explicit SapiVoiceProvider(std::optional<int> rate = std::nullopt) : rate_(rate) {}
   // A new SpVoice, or nullptr when the class is not registered or the
   // object cannot be created.
   std::unique_ptr<Voice> CreateVoice() override;
+
+ private:
+  std::optional<int> rate_;
 };
 
 }  // namespace rotavox

@@ -192,10 +192,19 @@ bool DialogKeys::Mnemonic(int from, QChar letter) {
     const Control& c = controls_[static_cast<std::size_t>(index)];
     if (!Usable(index) || c.kind == Kind::kEdit || MnemonicOf(c.caption) != letter.toUpper()) continue;
     if (c.kind == Kind::kLabel || c.kind == Kind::kPicture) {
-      // The label takes the focus, then passes it on to the next tab stop.
-      FocusByDialog(index);
+      // The focus goes straight to the next tab stop: a label never holds
+      // it on the way, or a screen reader would read the label. A box that
+      // has it already takes it anew, as the handler hears it, but the
+      // screen reader, seeing no move, reads nothing twice.
       const int next = NextTabStop(index, false);
-      if (next >= 0) FocusByDialog(next);
+      if (next >= 0 && QApplication::focusWidget() == controls_[static_cast<std::size_t>(next)].widget) {
+        if (auto* edit = qobject_cast<QLineEdit*>(controls_[static_cast<std::size_t>(next)].widget)) {
+          edit->selectAll();
+        }
+        command_(controls_[static_cast<std::size_t>(next)].id, kEnSetFocus);
+      } else if (next >= 0) {
+        FocusByDialog(next);
+      }
     } else if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) {
       // As a click: the button takes the focus, then acts at once.
       button->setFocus(Qt::ShortcutFocusReason);

@@ -11,9 +11,9 @@
 //    focus, are system keys: nothing is ever typed into a box, a letter or
 //    digit is a mnemonic, anything else does nothing;
 //  - a mnemonic is looked for from the focused control on, among enabled
-//    labels, buttons and the check box; a label's gives its box the focus
-//    anew (the next tab stop after the label), a button's clicks it, which
-//    focuses it first;
+//    labels, buttons and the check box; a label's gives its box (the next
+//    tab stop after the label) the focus anew, without the label ever
+//    holding it, a button's clicks it, which focuses it first;
 //  - on a button, the check box or a label, plain letters and digits are
 //    mnemonics too; Space belongs to the button;
 //  - Tab and Shift+Tab go to the next or previous enabled tab stop and

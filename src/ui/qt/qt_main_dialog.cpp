@@ -88,7 +88,7 @@ QtMainDialog::QtMainDialog()
   surface_ = std::make_unique<RasterSurface>(DialogUnitsToPixelsX(165), DialogUnitsToPixelsY(155),
                                              face.rgb());
   CompassView::InstallAccessibility();
-  SetAccessibleRole(this, QAccessible::Dialog);
+  SetAccessibleRole(this, QAccessible::Window);
   BuildControls();
   qApp->installEventFilter(this);
 }

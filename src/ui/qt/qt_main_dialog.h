@@ -66,6 +66,7 @@ class QtMainDialog final : public QWidget,
   void SetText(int id, std::string_view text) override;
   void Enable(int id, bool enabled) override;
   void SetFocus(int id) override;
+  int Focused() override { return ended_ ? 0 : focusId_; }
   int Check(int id) override;
   void SetCheck(int id, int state) override;
   void PostCommand(std::uintptr_t wParam, std::intptr_t lParam) override;

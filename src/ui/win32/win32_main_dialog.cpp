@@ -155,6 +155,11 @@ void Win32MainDialog::SetFocus(int id) {
   if (HWND control = Control(id)) ::SetFocus(control);
 }
 
+int Win32MainDialog::Focused() {
+  HWND focus = GetFocus();
+  return window_ && focus && IsChild(window_, focus) ? GetDlgCtrlID(focus) : 0;
+}
+
 int Win32MainDialog::Check(int id) {
   HWND control = Control(id);
   return control ? static_cast<int>(SendMessageA(control, BM_GETCHECK, 0, 0)) : 0;

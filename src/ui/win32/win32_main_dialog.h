@@ -54,6 +54,7 @@ class Win32MainDialog final : public Dialog, public Shell, public StepInputs {
   void SetText(int id, std::string_view text) override;
   void Enable(int id, bool enabled) override;
   void SetFocus(int id) override;
+  int Focused() override;
   int Check(int id) override;
   void SetCheck(int id, int state) override;
   void PostCommand(std::uintptr_t wParam, std::intptr_t lParam) override;

@@ -305,17 +305,24 @@ class WindowsEdition(unittest.TestCase):
                     self.assertEqual(app.proc.wait(20), code)
                     self.assertEqual(app.said(), [])
 
-    def test_5_with_a_screen_reader_typing_is_not_echoed(self):
-        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--screen-reader"])
+    def test_5_with_a_screen_reader_only_what_it_cannot_know_is_said(self):
+        sim = Simulator("--bearing", "100")
+        self.addCleanup(sim.close)
+        self.wine.map_com(7, sim.path)
+        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--screen-reader", "--rate", "3"])
         self.addCleanup(app.close)
-        app.wait_said(["Rotavox Controller ", "Set Com Port"])
         app.wait_window()
-        app.type("8")
-        app.key("alt+t")
-        app.type("9")
+        # No title, prompts, typing echo or voice switch: the screen reader's.
+        app.key("alt+v", "alt+v", "alt+s")
+        app.wait_said(["Started", "On Bearing 1 0 0 ", "North Stop"])
+        app.type("90")
+        app.key("Return")
+        app.wait_said(["On bearing 0 9 0 "], timeout=20)
         app.key("alt+x")
         app.wait_said(["Goodbye"])
-        self.assertEqual(app.said(), ["Rotavox Controller ", "Set Com Port", "Enter Bearing", "Goodbye"])
+        self.assertEqual(app.said(), ["Started", "On Bearing 1 0 0 ", "North Stop", "On bearing 0 9 0 ", "Goodbye"])
+        rates = [c for c in app.calls() if c.startswith("Rate ")]
+        self.assertEqual(rates, ["Rate 3"] * len(app.said()))  # on every voice
         self.assertEqual(app.proc.wait(20), 0)
 
     def test_6_the_end_of_the_session_saves_the_settings(self):

@@ -38,6 +38,7 @@ const wchar_t kProgId[] = L"SAPI.SpVoice";
 
 constexpr DISPID kSpeakId = 1;
 constexpr DISPID kWaitUntilDoneId = 2;
+constexpr DISPID kRateId = 3;
 
 HMODULE g_module = nullptr;
 LONG g_objects = 0;
@@ -116,6 +117,8 @@ class FakeVoice final : public IDispatch {
       ids[0] = kSpeakId;
     } else if (_wcsicmp(names[0], L"WaitUntilDone") == 0) {
       ids[0] = kWaitUntilDoneId;
+    } else if (_wcsicmp(names[0], L"Rate") == 0) {
+      ids[0] = kRateId;
     } else {
       result = DISP_E_UNKNOWNNAME;
     }
@@ -124,6 +127,13 @@ class FakeVoice final : public IDispatch {
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters,
                                    VARIANT* result, EXCEPINFO*, UINT* argumentError) override {
+    if (id == kRateId && (flags & DISPATCH_PROPERTYPUT) && parameters != nullptr && parameters->cArgs == 1) {
+      VARIANT rate;
+      VariantInit(&rate);
+      if (FAILED(VariantChangeType(&rate, &parameters->rgvarg[0], 0, VT_I4))) return DISP_E_TYPEMISMATCH;
+      Log("Rate " + std::to_string(V_I4(&rate)));
+      return S_OK;
+    }
     if (id != kSpeakId && id != kWaitUntilDoneId) return DISP_E_MEMBERNOTFOUND;
     if ((flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
     if (parameters == nullptr || parameters->cArgs < 1) return DISP_E_BADPARAMCOUNT;

@@ -120,6 +120,18 @@ speak_case first speechd "On bearing 0 9 0 "
 speak_case accents speechd "Caf$(printf '\xc3\xa9') au lait, 5 $(printf '\xe2\x82\xac')"
 speak_case automatic auto "No response from the C BOX"
 
+# The operator's own rate reaches the server: the fastest is well quicker.
+dir="$work/fast"
+prepare "$dir"
+run_say "$dir" --voice speechd --rate 10 "On bearing 0 9 0 " >"$dir/say.log" 2>&1
+stop_server "$dir/home"
+fast=$(seconds "$dir/out.wav") normal=$(seconds "$work/first/out.wav")
+echo "rate 10: \"On bearing 0 9 0 \" spoken in ${fast:-?} s, ${normal:-?} s at the default rate"
+if ! awk -v f="${fast:-0}" -v n="${normal:-0}" 'BEGIN { exit !(f > 0 && n > 0 && f < 0.8 * n) }'; then
+  echo "FAIL rate: --rate 10 did not speak faster"
+  failed=1
+fi
+
 # No sound device: the server's output (and espeak-ng's) is an ALSA card
 # that does not exist, and there is no sound server.
 no_sound() {

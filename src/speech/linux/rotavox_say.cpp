@@ -1,12 +1,13 @@
 // rotavox-say: speaks texts through the Linux voices exactly as the program
 // does, for manual checks and for the speech-dispatcher capture test.
 //
-//   rotavox-say [--voice ENGINE] [--beep] TEXT...
+//   rotavox-say [--voice ENGINE] [--rate N] [--beep] TEXT...
 //
 // Each TEXT (UTF-8, as typed in the shell) is spoken with a fresh voice.
 // Exit status: 0 all spoken, 1 no voice, 2 bad command line.
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -15,10 +16,12 @@
 #include "common/cp1252.h"
 #include "speech/linux/linux_beep.h"
 #include "speech/linux/linux_voices.h"
+#include "speech/rate.h"
 
 namespace {
 
-const char kUsage[] = "usage: rotavox-say [--voice auto|speechd|espeak|log:FILE[:MS]] [--beep] TEXT...\n";
+const char kUsage[] =
+    "usage: rotavox-say [--voice auto|speechd|espeak|log:FILE[:MS]] [--rate -10..10] [--beep] TEXT...\n";
 
 const char* Name(rotavox::VoiceResult result) {
   switch (result) {
@@ -34,6 +37,7 @@ const char* Name(rotavox::VoiceResult result) {
 int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
   std::string engine;
+  std::optional<int> rate;
   bool beep = false;
   std::vector<std::string> texts;
   for (int i = 1; i < argc; ++i) {
@@ -42,6 +46,12 @@ int main(int argc, char** argv) {
       engine = argv[++i];
     } else if (arg.starts_with("--voice=")) {
       engine = arg.substr(8);
+    } else if (arg == "--rate" && i + 1 < argc) {
+      rate = rotavox::ReadRate(argv[++i]);
+      if (!rate) {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
     } else if (arg == "--beep") {
       beep = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -71,7 +81,7 @@ int main(int argc, char** argv) {
 
   std::string error;
   const auto start = Clock::now();
-  auto provider = rotavox::MakeVoiceProvider(engine, &error);
+  auto provider = rotavox::MakeVoiceProvider(engine, &error, nullptr, rate);
   if (!provider) {
     std::fprintf(stderr, "rotavox-say: %s\n", error.c_str());
     return 2;

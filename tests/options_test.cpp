@@ -1,7 +1,6 @@
 // The command line: what is understood, what is left for the window
 // toolkit, and what is a mistake to be reported before any window opens.
 #include "app/options.h"
-#include "speech/rate.h"
 
 #include <gtest/gtest.h>
 
@@ -69,14 +68,6 @@ TEST(ParseOptions, SortsOutOwnForeignAndMistakenArguments) {
       EXPECT_EQ(parsed.error.rfind(c.error, 0), 0u) << parsed.error;
     }
   }
-}
-
-// The one rate as each engine counts it.
-TEST(Rate, EachEnginesUnits) {
-  EXPECT_EQ(std::pair(SpeechdRate(-10), SpeechdRate(3)), std::pair(-100, 30));
-  EXPECT_EQ(std::vector({EspeakWordsPerMinute(-10), EspeakWordsPerMinute(0), EspeakWordsPerMinute(5),
-                         EspeakWordsPerMinute(10)}),
-            std::vector({80, 175, 303, 450}));
 }
 
 }  // namespace

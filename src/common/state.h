@@ -17,7 +17,8 @@ struct ProgramState {
   std::string PortText;    // the port number text that follows "COM"
   std::int32_t VoiceOn = 0;  // 0 = silent, anything else = speak
   // STAT.DAT was there at start but could not be read (locked, no read
-  // permission): the operator's record in it is never overwritten.
+  // permission): the record in it is never overwritten, and the operator
+  // hears so at start-up.
   bool KeepSettingsFile = false;
   float PiValue = 0.0f;    // 3.141593 in single precision, for the dial
   std::string AmFrame;     // STX "AM" CR, built once at start-up

@@ -26,6 +26,7 @@ void OnInitDialog(Context& context) {
   ProgramState& s = context.state;
   DrawCompass(context);
   Speak(context, s.TitleText);
+  if (s.KeepSettingsFile) Speak(context, kSettingsUnreadableSpoken);
   context.dialog.Enable(kGoButton, false);  // until START
   s.PortText = context.dialog.Text(kPortBox);
   if (s.PortText.empty()) Speak(context, "Please set com port");

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/settings.h"
+#include "app/settings_store.h"
 #include "common/context.h"
 #include "common/state.h"
 #include "link/protocol.h"
@@ -40,6 +41,7 @@ void StartProgram(ProgramState& state, SettingsStore& settings) {
   state.AmFrame = AmFrame();
   state.PiValue = kPiValue;
   LoadSettings(state, settings);
+  settings.RemoveLeftovers();
   state.TitleText = kTitleText;
 }
 

@@ -10,8 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <cstdio>
+#include <random>
+#include <string_view>
 #include <system_error>
 
 namespace rotavox {
@@ -47,6 +48,32 @@ bool MayReplace(const fs::path& path, fs::file_status status) {
 }
 
 }  // namespace
+
+bool IsNewRecordName(std::string_view name) {
+  const std::string_view start = "STAT.DAT.";
+  const std::string_view end = ".new";
+  if (name.size() <= start.size() + end.size() || !name.starts_with(start) || !name.ends_with(end)) {
+    return false;
+  }
+  const std::string_view digits = name.substr(start.size(), name.size() - start.size() - end.size());
+  return digits.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
+void RemoveNewRecordLeftovers() {
+  const auto now = fs::file_time_type::clock::now();
+  std::error_code ec;
+  fs::directory_iterator it(".", ec);
+  for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+    const fs::path& path = it->path();
+    std::error_code fileEc;
+    if (!IsNewRecordName(path.filename().string()) || it->is_symlink(fileEc) ||
+        !it->is_regular_file(fileEc)) {
+      continue;
+    }
+    const auto written = fs::last_write_time(path, fileEc);
+    if (!fileEc && now - written > kLeftoverAge) fs::remove(path, fileEc);
+  }
+}
 
 StoredSettings FileSettingsStore::Read() {
   StoredSettings stored;

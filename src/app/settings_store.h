@@ -7,6 +7,7 @@
 // calls).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,16 @@ inline constexpr const char* kSettingsFileName = "STAT.DAT";
 // Read() takes at most this many bytes from the start of the file: the
 // record is one short line, and a huge file must not slow the start.
 inline constexpr std::size_t kMaxSettingsRead = 64 * 1024;
+
+// A new record is written beside STAT.DAT under a name of this form,
+// "STAT.DAT." + hex digits + ".new", before it takes STAT.DAT's place. One
+// older than kLeftoverAge is what a save cut short (the process killed, the
+// power gone) left behind; a younger one may be another instance's save
+// under way.
+bool IsNewRecordName(std::string_view name);
+inline constexpr std::chrono::seconds kLeftoverAge{60};
+// Removes such files older than kLeftoverAge from the working directory.
+void RemoveNewRecordLeftovers();
 
 struct StoredSettings {
   enum class Kind {
@@ -42,6 +53,8 @@ class SettingsStore {
   // case where a crash at the wrong moment can leave a part). Returns
   // whether the new bytes are in place.
   virtual bool Replace(std::string_view bytes) = 0;
+  // Removes what saves cut short left beside STAT.DAT.
+  virtual void RemoveLeftovers() {}
 };
 
 // Makes what has been written durable: flushes a file's data, or a
@@ -59,6 +72,7 @@ class FileSettingsStore final : public SettingsStore {
 
   StoredSettings Read() override;
   bool Replace(std::string_view bytes) override;
+  void RemoveLeftovers() override { RemoveNewRecordLeftovers(); }
 
  private:
   enum class Outcome {

@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
 
   LinuxBeep beep([] { QApplication::beep(); });
   QtDesktop desktop([&beep] { beep.Beep(); });
-  FileSettingsStore settings(SyncToDisk);
+  FileSettingsStore file(SyncToDisk);
+  SignalSafeSettings settings(file);
   if (server) {
     dialog.SetSnapshotSink([&server](const LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }

@@ -147,6 +147,11 @@ StoredSettings Win32SettingsStore::Read() {
   return stored;
 }
 
+void Win32SettingsStore::RemoveLeftovers() {
+  QuietErrors quiet;
+  RemoveNewRecordLeftovers();
+}
+
 bool Win32SettingsStore::Replace(std::string_view bytes) {
   QuietErrors quiet;
   const DWORD attributes = GetFileAttributesA(kSettingsFileName);

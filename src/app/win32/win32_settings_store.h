@@ -23,6 +23,7 @@ class Win32SettingsStore final : public SettingsStore {
   Win32SettingsStore() = default;
   StoredSettings Read() override;
   bool Replace(std::string_view bytes) override;
+  void RemoveLeftovers() override;
 };
 
 }  // namespace rotavox

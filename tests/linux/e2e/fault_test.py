@@ -324,6 +324,21 @@ class StatDatFaults(Fault):
         self.assertEqual(app.stat_dat(), b'"7",0\r\n')
         self.assertEqual(os.listdir(app.dir), ["STAT.DAT"])
 
+    def test_no_new_record_file_is_left_behind(self):
+        """A second signal waits for the save; at start old leftovers go."""
+        def leftovers(d):
+            for name, age in (("STAT.DAT.0123abcd.new", 70), ("STAT.DAT.00ff.new", 5)):
+                open(os.path.join(d, name), "w").close()
+                os.utime(os.path.join(d, name), (time.time() - age,) * 2)
+        for run in range(20):
+            app = self.start(prepare=leftovers)
+            app.wait_window()
+            app.proc.send_signal(signal.SIGTERM)
+            time.sleep(random.Random(run).uniform(0, 0.004))
+            app.proc.send_signal(signal.SIGTERM)
+            app.wait_exit(5)
+            self.assertEqual([f for f in os.listdir(app.dir) if f.endswith(".new")], ["STAT.DAT.00ff.new"])
+
     def test_read_only_working_directory_as_an_ordinary_user(self):
         """A directory that takes no new file (read-only), or no rename over
         STAT.DAT (sticky, the file another user's): the record is written

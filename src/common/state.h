@@ -6,6 +6,7 @@
 // SerialPort and Dialog objects of the platform.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -44,6 +45,10 @@ struct ProgramState {
   std::int32_t StopBearing = 0;     // 0 north stop, 182 south stop
   std::int32_t StepUpPending = 0;   // a clockwise step awaits its announcement
   std::int32_t StepDownPending = 0; // an anticlockwise step awaits its announcement
+  // When the operator's GO, and a station program's turn, last put a frame
+  // on the line; a remote stop looks at both (RemoteAimAt).
+  std::chrono::steady_clock::time_point OperatorGoTime{};
+  std::chrono::steady_clock::time_point RemoteTurnTime{};
 
   // Compass display.
   bool CompassDrawn = false;  // DrawCompass found a surface to draw on

@@ -238,6 +238,7 @@ std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const Link
 void RemoteGoTo(Context& context, std::int32_t azimuth) {
   if (azimuth == context.state.CurrentBearing) return;
   context.port.Send(GoToFrame(std::to_string(azimuth)));
+  context.state.RemoteTurnTime = std::chrono::steady_clock::now();
 }
 
 void RemoteStop(Context& context) {
@@ -245,11 +246,14 @@ void RemoteStop(Context& context) {
 }
 
 void RemoteAimAt(Context& context, const RemoteAim& aim) {
-  if (aim.kind == RemoteAim::Kind::kStop) {
-    RemoteStop(context);
-  } else {
+  if (aim.kind == RemoteAim::Kind::kTurn) {
     RemoteGoTo(context, aim.azimuth);
+    return;
   }
+  const ProgramState& s = context.state;
+  const auto now = std::chrono::steady_clock::now();
+  const bool turning = s.Turning != 0 || now - s.RemoteTurnTime < kRemoteStopGrace;
+  if (turning && now - s.OperatorGoTime >= kRemoteStopGrace) RemoteStop(context);
 }
 
 }  // namespace rotavox

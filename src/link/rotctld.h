@@ -25,6 +25,7 @@
 // and hands turns to the window's thread through the caller.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -102,13 +103,22 @@ class RotctldClient {
   bool closing_ = false;
 };
 
+// How long the operator's own GO is safe from a remote stop; the same time
+// a remote turn counts as turning before the box has reported it busy.
+inline constexpr std::chrono::milliseconds kRemoteStopGrace{1000};
+
 // A turn asked for by a remote client, on the window's thread: the same as
 // GO with the bearing typed as a plain number, but GoToBox is not touched.
 void RemoteGoTo(Context& context, std::int32_t azimuth);
 // A stop: the box is sent the last bearing it reported, so it turns no
-// further; nothing is said unless it reports a change.
+// further; nothing is said unless it reports a change. Always sent: the
+// limits on a station program's stop are RemoteAimAt's.
 void RemoteStop(Context& context);
-// Either of the two.
+// A remote aim on the poll tick. A turn is RemoteGoTo. A stop acts only
+// while the antenna turns (the box reports it busy, or a remote turn went
+// out within kRemoteStopGrace), and never within kRemoteStopGrace of the
+// operator's GO; otherwise it is dropped. Either way the station program
+// has had its answer.
 void RemoteAimAt(Context& context, const RemoteAim& aim);
 
 }  // namespace rotavox

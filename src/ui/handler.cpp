@@ -1,6 +1,7 @@
 // The dialog's event handler (see handler.h).
 #include "ui/handler.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -74,6 +75,8 @@ void GoTo(Context& context, const std::string& target) {
     return;
   }
   context.port.Send(GoToFrame(target));
+  // A remote stop leaves the operator's GO alone for a while (RemoteAimAt).
+  context.state.OperatorGoTime = std::chrono::steady_clock::now();
 }
 
 void OnGo(Context& context) {

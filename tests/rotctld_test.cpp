@@ -223,6 +223,13 @@ TEST(RotctldClient, CutsLinesAndKeepsItsLimits) {
   EXPECT_FALSE(client.WantsInput());
   EXPECT_TRUE(client.Finished());
 
+  // Only known commands are activity: empty, unknown and overlong lines hold no slot.
+  RotctldClient idle(StationClock::time_point{});
+  idle.Receive("\n \nx\n" + std::string(kRotctldMaxLine + 1, 'p') + "\n", kLinked);
+  EXPECT_EQ(idle.LastActive(), StationClock::time_point{});
+  idle.Receive("P 1 0\n", kDown);
+  EXPECT_NE(idle.LastActive(), StationClock::time_point{});
+
   RotctldClient deaf;  // never reads its answers
   for (int i = 0; i < 10000 && !deaf.Finished(); ++i) deaf.Receive("1\n", kLinked);
   EXPECT_TRUE(deaf.Finished());

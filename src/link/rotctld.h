@@ -32,6 +32,8 @@
 #include <string_view>
 #include <vector>
 
+#include "link/station_slots.h"
+
 namespace rotavox {
 
 struct Context;
@@ -59,6 +61,7 @@ struct RotctldAnswer {
   std::string text;                      // sent back as it stands
   std::optional<RemoteAim> aim;          // a turn or stop for the window's thread
   bool close = false;                    // the client asked to leave
+  bool command = false;                  // the line named a command known here
 };
 
 inline constexpr const char* kRotctldInfo = "Rotavox Controller v" ROTAVOX_VERSION " for Prosistel C BOX";
@@ -80,10 +83,19 @@ std::optional<double> ReadDecimal(std::string_view word);
 // than kRotctldMaxLine is answered "RPRT -1" once and skipped up to its
 // end. After "q", or once the client has said all it will, nothing more
 // is read and the connection ends when its answers are out.
+//
+// A client is active when it sends a command known here: empty lines,
+// unknown commands and overlong lines do not count, so that they cannot
+// hold a slot that a station program is waiting for.
 class RotctldClient {
  public:
-  // Bytes read from the client. Returns the aims asked for, in order.
-  std::vector<RemoteAim> Receive(std::string_view bytes, const LinkSnapshot& snapshot);
+  explicit RotctldClient(StationClock::time_point connected = {}) : lastActive_(connected) {}
+  // Bytes read from the client at `now`. Returns the aims asked for, in
+  // order.
+  std::vector<RemoteAim> Receive(std::string_view bytes, const LinkSnapshot& snapshot,
+                                 StationClock::time_point now = StationClock::now());
+  // When the client last sent a known command, or connected.
+  StationClock::time_point LastActive() const { return lastActive_; }
   // The client has closed its side: answer what is there, then close.
   void EndOfInput() { closing_ = true; }
 
@@ -97,6 +109,7 @@ class RotctldClient {
   }
 
  private:
+  StationClock::time_point lastActive_;
   std::string in_;
   std::string out_;
   bool discarding_ = false;  // inside an oversized line, until its end

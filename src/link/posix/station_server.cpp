@@ -24,8 +24,7 @@ using Clock = StationClock;
 
 struct Client {
   int fd = -1;
-  RotctldClient lines;
-  Clock::time_point lastLine;  // of the last complete line, or of the connection
+  RotctldClient lines;  // knows when the client was last active
 };
 
 // Keep-alive on a connection: after a minute of silence the peer is probed
@@ -240,7 +239,6 @@ void StationServer::Serve() {
         } else if (got < 0) {
           gone = errno != EAGAIN && errno != EINTR;
         } else {
-          if (std::memchr(buffer, '\n', static_cast<std::size_t>(got))) c.lastLine = Clock::now();
           const auto aims =
               c.lines.Receive(std::string_view(buffer, static_cast<std::size_t>(got)), Snapshot());
           for (const RemoteAim& aim : aims) aim_(aim);
@@ -292,7 +290,7 @@ void StationServer::Serve() {
         KeepAlive(fd);
         Client client;
         client.fd = fd;
-        client.lastLine = now;
+        client.lines = RotctldClient(now);
         clients.push_back(std::move(client));
       }
     }

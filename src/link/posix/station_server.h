@@ -7,7 +7,7 @@
 // (Publish); a turn or stop is handed back through the aim callback, which
 // must post it to the window's thread. TCP: at most kMaxClients
 // connections at once. When all are taken, a newcomer gets the slot of the
-// client that has gone longest without sending a complete line, if that is
+// client that has gone longest without sending a command, if that is
 // the idle limit (kIdleLimit unless the constructor says otherwise) or
 // more; otherwise the newcomer is closed at once. Keep-alive probes find
 // peers that vanished without closing. Each line is at most

@@ -28,8 +28,7 @@ using Clock = StationClock;
 
 struct Client {
   SOCKET socket = INVALID_SOCKET;
-  RotctldClient lines;
-  Clock::time_point lastLine;  // of the last complete line, or of the connection
+  RotctldClient lines;  // knows when the client was last active
 };
 
 // Keep-alive on a connection: after a minute of silence the peer is probed
@@ -313,7 +312,6 @@ void StationServer::Serve() {
         } else if (got < 0) {
           gone = WSAGetLastError() != WSAEWOULDBLOCK;
         } else {
-          if (std::memchr(buffer, '\n', static_cast<std::size_t>(got))) c.lastLine = Clock::now();
           const auto aims =
               c.lines.Receive(std::string_view(buffer, static_cast<std::size_t>(got)), Snapshot());
           for (const RemoteAim& aim : aims) aim_(aim);
@@ -368,7 +366,7 @@ void StationServer::Serve() {
         KeepAlive(s);
         Client client;
         client.socket = s;
-        client.lastLine = now;
+        client.lines = RotctldClient(now);
         clients.push_back(std::move(client));
       }
     }

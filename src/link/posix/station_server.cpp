@@ -211,7 +211,8 @@ void StationServer::Serve() {
         if (got < 0) break;
         const auto size = static_cast<std::size_t>(got);
         const std::string_view bytes(datagram, std::min(size, sizeof datagram));
-        const auto aim = datagrams.Receive(u, from.sin_addr.s_addr, bytes, size, UdpAims::Clock::now());
+        const auto aim = datagrams.Receive(u, PeerAddress::FromIpv4(from.sin_addr.s_addr), bytes,
+                                           size, UdpAims::Clock::now());
         ignored_ = datagrams.Ignored();
         if (aim) aim_(*aim);
       }
@@ -220,7 +221,7 @@ void StationServer::Serve() {
       for (const UdpAims::Status& status : datagrams.Publish(Snapshot())) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
-        to.sin_addr.s_addr = status.to;
+        to.sin_addr.s_addr = status.to.Ipv4();
         to.sin_port = htons(static_cast<std::uint16_t>(kN1mmStatusPort));
         sendto(udp_[status.socket], status.text.data(), status.text.size(), MSG_NOSIGNAL,
                reinterpret_cast<const sockaddr*>(&to), sizeof to);

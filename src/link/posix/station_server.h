@@ -17,7 +17,7 @@
 // connections wait in the listen queue, retried every few hundred
 // milliseconds, while the connected clients go on being served. UDP:
 // datagrams longer than kUdpMaxDatagram, ones that are no aim, and aims
-// past UdpAims' burst and rate a socket are ignored and counted. Loggers
+// past UdpAims' burst and rate per sender are ignored and counted. Loggers
 // that sent N1MM packets get its status datagrams whenever the bearing
 // changes and on arrival.
 #pragma once

@@ -284,7 +284,8 @@ void StationServer::Serve() {
         if (got < 0 && !tooLong) break;
         const auto size = tooLong ? sizeof datagram + 1 : static_cast<std::size_t>(got);
         const std::string_view bytes(datagram, tooLong ? 0 : size);
-        const auto aim = datagrams.Receive(u, from.sin_addr.s_addr, bytes, size, UdpAims::Clock::now());
+        const auto aim = datagrams.Receive(u, PeerAddress::FromIpv4(from.sin_addr.s_addr), bytes,
+                                           size, UdpAims::Clock::now());
         ignored_ = datagrams.Ignored();
         if (aim) aim_(*aim);
       }
@@ -293,7 +294,7 @@ void StationServer::Serve() {
       for (const UdpAims::Status& status : datagrams.Publish(Snapshot())) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
-        to.sin_addr.s_addr = status.to;
+        to.sin_addr.s_addr = status.to.Ipv4();
         to.sin_port = htons(static_cast<u_short>(kN1mmStatusPort));
         sendto(static_cast<SOCKET>(udp_[status.socket]), status.text.data(),
                static_cast<int>(status.text.size()), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);

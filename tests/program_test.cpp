@@ -158,7 +158,7 @@ TEST_F(ProgramTest, UnwritableSettingsStillEndNormally) {
 }
 
 // A file that is there but cannot be read still holds the operator's
-// record: it is not overwritten with what this run knows, and they hear so.
+// record: it is not overwritten with what this run knows.
 TEST_F(ProgramTest, UnreadableSettingsStartSpeakingSayWhyAndAreKept) {
   store.stored.kind = StoredSettings::Kind::kUnreadable;
   shell.script = [this] {

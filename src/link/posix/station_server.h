@@ -42,7 +42,7 @@ class StationServer {
   static constexpr std::size_t kMaxPending = kRotctldMaxPending;
   static constexpr std::chrono::milliseconds kIdleLimit = kStationIdleLimit;
 
-  // `aim` runs on the server's thread. A client silent for `idleLimit`
+  // `aim` runs on the server's thread. A client with no command for `idleLimit`
   // loses its slot to a newcomer when all slots are taken.
   explicit StationServer(std::function<void(const RemoteAim&)> aim,
                          std::chrono::milliseconds idleLimit = kIdleLimit);

@@ -110,5 +110,30 @@ TEST(RemoteAims, OneFramePerTickTheNewestAndNoneFromBeforeStart) {
   EXPECT_EQ(aims.Replaced(), 40'001u);
 }
 
+// A station program's stop acts only while the antenna turns (the box says
+// so, or a remote turn went out within a second), and never undoes the
+// operator's GO (given in the dialog at -1) within its first second.
+TEST(RemoteAims, AStopActsOnlyOnATurnAndNeverUndoesTheOperatorsGo) {
+  const struct { const char* report; int msSinceGo, msSinceRemoteTurn; bool sent; } cases[] = {
+      {"R", 5000, 5000, false}, {"B", 5000, 5000, true}, {"B", -1, 5000, false},
+      {"B", 1000, 5000, true},  {"R", 5000, 900, true},  {"R", 5000, 1000, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.report << ' ' << c.msSinceGo << ' ' << c.msSinceRemoteTurn);
+    Rig rig;
+    rig.StartWithFile("\"3\",1\r\n");
+    rig.StartLink();
+    rig.port.Arrive(std::string("\x02" "A,?,33,") + c.report + "\r");
+    rig.dialog.Tick();
+    const auto now = std::chrono::steady_clock::now();
+    rig.state.OperatorGoTime = now - std::chrono::milliseconds(c.msSinceGo < 0 ? 5000 : c.msSinceGo);
+    rig.state.RemoteTurnTime = now - std::chrono::milliseconds(c.msSinceRemoteTurn);
+    rig.dialog.controls[kGoToBox].text = "90";
+    if (c.msSinceGo < 0) rig.dialog.Click(kGoButton);
+    rig.ClearLog();
+    RemoteAimAt(rig.context, {RemoteAim::Kind::kStop, 0});
+    EXPECT_EQ(rig.Sent(), std::vector<std::string>(c.sent, "<STX>AG33<CR>"));
+  }
+}
+
 }  // namespace
 }  // namespace rotavox::testing

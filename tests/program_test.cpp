@@ -159,14 +159,15 @@ TEST_F(ProgramTest, UnwritableSettingsStillEndNormally) {
 
 // A file that is there but cannot be read still holds the operator's
 // record: it is not overwritten with what this run knows.
-TEST_F(ProgramTest, UnreadableSettingsStartSilentWithNoPortAndAreKept) {
+TEST_F(ProgramTest, UnreadableSettingsStartSpeakingSayWhyAndAreKept) {
   store.stored.kind = StoredSettings::Kind::kUnreadable;
   shell.script = [this] {
     SaveSettingsNow();
     dialog.Click(kExitButton);
   };
   RunProgram(platform);
-  EXPECT_TRUE(Said().empty());
+  EXPECT_EQ(Said(), (std::vector<std::string>{"Rotavox Controller ", kSettingsUnreadableSpoken,
+                                              "Please set com port", "Set Com Port", "Goodbye"}));
   EXPECT_TRUE(store.writes.empty());
 }
 

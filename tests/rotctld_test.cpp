@@ -108,6 +108,9 @@ TEST(UdpAim, ReadsBothPacketKinds) {
       {"<N1MMRotor><rotor>C BOX</rotor><goazi>55</goazi></N1MMRotor>", RemoteAim{K::kTurn, 55}, true},
       {"<N1MMRotor><stop><rotor>C BOX</rotor><freqband>14</freqband></stop></N1MMRotor>",
        RemoteAim{K::kStop, 0}, true},
+      {"<?xml version=\"1.0\"?><N1MMRotor xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"\r\n"
+       " a='x>y'><rotor>C BOX</rotor><goazi>55</goazi></N1MMRotor>", RemoteAim{K::kTurn, 55}, true},
+      {"<N1MMRotorX><goazi>55</goazi></N1MMRotorX>", {}, false},
       {"<PST><AZIMUTH>85</AZIMUTH></PST>", RemoteAim{K::kTurn, 85}, false},
       {"<PST>\r\n<AZIMUTH> 270 </AZIMUTH>\r\n</PST>", RemoteAim{K::kTurn, 270}, false},
       {"<PST><STOP>1</STOP></PST>", RemoteAim{K::kStop, 0}, false},
@@ -185,23 +188,30 @@ TEST(Rotctld, RemoteTurnSendsLikeGoButLeavesTheBoxAlone) {
 // A server's datagrams: aims handed on, the rest counted, and the loggers
 // that aimed with N1MM packets told where the antenna is.
 TEST(UdpAim, ServerSideAimsCountsAndTellsLoggers) {
+  const auto V4 = [](std::uint32_t a) { return PeerAddress::FromIpv4(a); };
   UdpAims aims(2);
   const auto now = UdpAims::Clock::time_point{};
   const std::string n1mm = "<N1MMRotor><rotor>Beam</rotor><goazi>90</goazi></N1MMRotor>";
   const std::string pst = "<PST><AZIMUTH>80</AZIMUTH></PST>";
-  EXPECT_EQ(aims.Receive(0, 7, n1mm, n1mm.size(), now), (RemoteAim{RemoteAim::Kind::kTurn, 90}));
-  EXPECT_EQ(aims.Receive(1, 8, pst, pst.size(), now), (RemoteAim{RemoteAim::Kind::kTurn, 80}));
-  EXPECT_EQ(aims.Receive(1, 8, "junk", 4, now), std::nullopt);
-  EXPECT_EQ(aims.Receive(1, 8, pst.substr(0, 10), 5000, now), std::nullopt);  // cut short
+  EXPECT_EQ(aims.Receive(0, V4(7), n1mm, n1mm.size(), now), (RemoteAim{RemoteAim::Kind::kTurn, 90}));
+  EXPECT_EQ(aims.Receive(1, V4(8), pst, pst.size(), now), (RemoteAim{RemoteAim::Kind::kTurn, 80}));
+  EXPECT_EQ(aims.Receive(1, V4(8), "junk", 4, now), std::nullopt);
+  EXPECT_EQ(aims.Receive(1, V4(8), pst.substr(0, 10), 5000, now), std::nullopt);  // cut short
   EXPECT_EQ(aims.Ignored(), 2u);
   const auto told = aims.Publish({true, 45, true});
   ASSERT_EQ(told.size(), 1u);  // the PstRotator sender wants no status
   EXPECT_EQ(told[0].socket, 0u);
-  EXPECT_EQ(told[0].to, 7u);
+  EXPECT_EQ(told[0].to.Ipv4(), 7u);
   EXPECT_EQ(told[0].text, "Beam @ 450");
   EXPECT_TRUE(aims.Publish({true, 45, true}).empty());  // nothing new
-  for (std::uint32_t from = 100; from < 120; ++from) aims.Receive(0, from, n1mm, n1mm.size(), now);
+  for (std::uint32_t from = 100; from < 120; ++from) aims.Receive(0, V4(from), n1mm, n1mm.size(), now);
   EXPECT_EQ(aims.Publish({true, 46, true}).size(), UdpAims::kMaxPeers);
+  // A rate for each sender, IPv6 ones too: a flood from one holds back no other.
+  UdpAims flood(1);
+  for (int i = 0; i < 100; ++i) flood.Receive(0, V4(1), pst, pst.size(), now);
+  EXPECT_FALSE(flood.Receive(0, V4(1), pst, pst.size(), now));
+  EXPECT_TRUE(flood.Receive(0, V4(2), pst, pst.size(), now));
+  EXPECT_TRUE(flood.Receive(0, PeerAddress{{0x20, 0x01, 0x0d, 0xb8}}, pst, pst.size(), now));
 }
 
 // A connection's bytes: lines may come in pieces, an oversized line is
@@ -222,6 +232,13 @@ TEST(RotctldClient, CutsLinesAndKeepsItsLimits) {
   EXPECT_TRUE(client.Receive("q\nP 10 0\n", kLinked).empty());
   EXPECT_FALSE(client.WantsInput());
   EXPECT_TRUE(client.Finished());
+
+  // Only known commands are activity: empty, unknown and overlong lines hold no slot.
+  RotctldClient idle(StationClock::time_point{});
+  idle.Receive("\n \nx\n" + std::string(kRotctldMaxLine + 1, 'p') + "\n", kLinked);
+  EXPECT_EQ(idle.LastActive(), StationClock::time_point{});
+  idle.Receive("P 1 0\n", kDown);
+  EXPECT_NE(idle.LastActive(), StationClock::time_point{});
 
   RotctldClient deaf;  // never reads its answers
   for (int i = 0; i < 10000 && !deaf.Finished(); ++i) deaf.Receive("1\n", kLinked);

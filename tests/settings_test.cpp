@@ -136,8 +136,8 @@ TEST(FormatSettings, ReadsBackWhatItWrote) {
   EXPECT_EQ(ParseSettings(FormatSettings({"a\"b", 1})), (Settings{"ab", 1}));
 }
 
-// No file: no port and speech on. A file that cannot be read: no port and
-// speech off. Otherwise the record as read.
+// No file, an empty one, or one that cannot be read (which is then kept):
+// no port and speech on. Otherwise the record as read.
 TEST(LoadSettings, DefaultsDependOnWhyNothingWasRead) {
   using Kind = StoredSettings::Kind;
   const struct {
@@ -146,8 +146,8 @@ TEST(LoadSettings, DefaultsDependOnWhyNothingWasRead) {
     const char* port;
     std::int32_t voice;
   } cases[] = {
-      {"missing", {Kind::kMissing, ""}, "", 1}, {"unreadable", {Kind::kUnreadable, ""}, "", 0},
-      {"empty file", {Kind::kRead, ""}, "", 0}, {"record", {Kind::kRead, "\"3\",1\r\n"}, "3", 1},
+      {"missing", {Kind::kMissing, ""}, "", 1}, {"unreadable", {Kind::kUnreadable, ""}, "", 1},
+      {"empty file", {Kind::kRead, ""}, "", 1}, {"record", {Kind::kRead, "\"3\",1\r\n"}, "3", 1},
       {"port only", {Kind::kRead, "\"3\"\r\n"}, "3", 0},
   };
   for (const auto& c : cases) {

@@ -41,11 +41,13 @@ void StartProgram(ProgramState& state, SettingsStore& settings) {
   state.AmFrame = AmFrame();
   state.PiValue = kPiValue;
   LoadSettings(state, settings);
+  settings.RemoveLeftovers();
   state.TitleText = kTitleText;
 }
 
 void LoadPresets(ProgramState& state, SettingsStore& presets) {
   const StoredSettings stored = presets.Read();
+  presets.RemoveLeftovers();
   state.StoredPresets = stored.kind == StoredSettings::Kind::kRead ? ParsePresets(stored.bytes) : Presets{};
 }
 

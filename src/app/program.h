@@ -70,9 +70,10 @@ struct Platform {
 int RunProgram(Platform& platform);
 
 // The parts of RunProgram, for editions and tests that drive them one by
-// one. StartProgram loads the settings into `state`; RunMainDialog starts
-// the dialog (the handler sees start-up and the size before the dialog is
-// shown) and returns when it is gone; EndProgram says goodbye, stops the
+// one. StartProgram loads the settings into `state` and clears away what
+// saves cut short left beside STAT.DAT; RunMainDialog starts the dialog
+// (the handler sees start-up and the size before the dialog is shown) and
+// returns when it is gone; EndProgram says goodbye, stops the
 // link and saves the settings.
 void StartProgram(ProgramState& state, SettingsStore& settings);
 // The presets as their file holds them; none when it is missing or cannot

@@ -85,15 +85,23 @@ std::string FormatSettings(const Settings& settings) {
 void LoadSettings(ProgramState& state, SettingsStore& store) {
   const StoredSettings stored = store.Read();
   switch (stored.kind) {
+    case StoredSettings::Kind::kUnreadable:
+      // Another user's file (left by a run as root) or one held locked:
+      // the program starts as without one, and the record stays its
+      // owner's.
+      state.KeepSettingsFile = true;
+      [[fallthrough]];
     case StoredSettings::Kind::kMissing:
+      state.PortText.clear();
       state.VoiceOn = 1;
       break;
-    case StoredSettings::Kind::kUnreadable:
-      state.PortText.clear();
-      state.VoiceOn = 0;
-      state.KeepSettingsFile = true;
-      break;
     case StoredSettings::Kind::kRead: {
+      // Never written by this program (speech off is saved as "",0), an
+      // empty file counts as none.
+      if (stored.bytes.empty()) {
+        state.VoiceOn = 1;
+        break;
+      }
       Settings settings = ParseSettings(stored.bytes);
       state.PortText = std::move(settings.portText);
       state.VoiceOn = settings.voiceOn;

@@ -40,8 +40,9 @@ Settings ParseSettings(std::string_view bytes);
 std::string FormatSettings(const Settings& settings);
 
 // PortText and VoiceOn from the store: speech on and no port when there is
-// no file; no port and speech off when it cannot be read, and then the file
-// is kept as it is (KeepSettingsFile).
+// no file, when it is empty, and when it cannot be read; in the last case
+// the file is kept as it is (KeepSettingsFile) and the operator is told at
+// start-up.
 void LoadSettings(ProgramState& state, SettingsStore& store);
 
 // Writes PortText and VoiceOn back, unless the file is to be kept; failures

@@ -10,8 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <cstdio>
+#include <random>
+#include <string_view>
 #include <system_error>
 
 namespace rotavox {
@@ -47,6 +48,32 @@ bool MayReplace(const fs::path& path, fs::file_status status) {
 }
 
 }  // namespace
+
+bool IsNewRecordName(std::string_view name, std::string_view file) {
+  const std::string_view end = ".new";
+  if (name.size() <= file.size() + 1 + end.size() || !name.starts_with(file) || name[file.size()] != '.' ||
+      !name.ends_with(end)) {
+    return false;
+  }
+  const std::string_view digits = name.substr(file.size() + 1, name.size() - file.size() - 1 - end.size());
+  return digits.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
+void RemoveNewRecordLeftovers(std::string_view file) {
+  const auto now = fs::file_time_type::clock::now();
+  std::error_code ec;
+  fs::directory_iterator it(".", ec);
+  for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+    const fs::path& path = it->path();
+    std::error_code fileEc;
+    if (!IsNewRecordName(path.filename().string(), file) || it->is_symlink(fileEc) ||
+        !it->is_regular_file(fileEc)) {
+      continue;
+    }
+    const auto written = fs::last_write_time(path, fileEc);
+    if (!fileEc && now - written > kLeftoverAge) fs::remove(path, fileEc);
+  }
+}
 
 StoredSettings FileSettingsStore::Read() {
   StoredSettings stored;

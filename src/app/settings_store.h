@@ -7,6 +7,7 @@
 // calls).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,17 @@ inline constexpr const char* kSettingsFileName = "STAT.DAT";
 // Read() takes at most this many bytes from the start of the file: the
 // record is one short line, and a huge file must not slow the start.
 inline constexpr std::size_t kMaxSettingsRead = 64 * 1024;
+
+// A new record is written beside its file (STAT.DAT, PRESETS.TXT) under a
+// name of this form, the file's name + "." + hex digits + ".new", before it
+// takes the file's place. One older than kLeftoverAge is what a save cut
+// short (the process killed, the power gone) left behind; a younger one may
+// be another instance's save under way.
+bool IsNewRecordName(std::string_view name, std::string_view file = kSettingsFileName);
+inline constexpr std::chrono::seconds kLeftoverAge{60};
+// Removes such files of `file` older than kLeftoverAge from the working
+// directory.
+void RemoveNewRecordLeftovers(std::string_view file = kSettingsFileName);
 
 struct StoredSettings {
   enum class Kind {
@@ -42,6 +54,8 @@ class SettingsStore {
   // case where a crash at the wrong moment can leave a part). Returns
   // whether the new bytes are in place.
   virtual bool Replace(std::string_view bytes) = 0;
+  // Removes what saves cut short left beside the file.
+  virtual void RemoveLeftovers() {}
 };
 
 // Makes what has been written durable: flushes a file's data, or a
@@ -61,6 +75,7 @@ class FileSettingsStore final : public SettingsStore {
 
   StoredSettings Read() override;
   bool Replace(std::string_view bytes) override;
+  void RemoveLeftovers() override { RemoveNewRecordLeftovers(name_); }
 
  private:
   enum class Outcome {

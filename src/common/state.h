@@ -6,6 +6,7 @@
 // SerialPort and Dialog objects of the platform.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,7 +23,8 @@ struct ProgramState {
   std::string PortText;    // the port number text that follows "COM"
   std::int32_t VoiceOn = 0;  // 0 = silent, anything else = speak
   // STAT.DAT was there at start but could not be read (locked, no read
-  // permission): the operator's record in it is never overwritten.
+  // permission): the record in it is never overwritten, and the operator
+  // hears so at start-up.
   bool KeepSettingsFile = false;
   float PiValue = 0.0f;    // 3.141593 in single precision, for the dial
   std::string AmFrame;     // STX "AM" CR, built once at start-up
@@ -58,6 +60,10 @@ struct ProgramState {
   std::int32_t StopBearing = 0;     // 0 north stop, 182 south stop
   std::int32_t StepUpPending = 0;   // a clockwise step awaits its announcement
   std::int32_t StepDownPending = 0; // an anticlockwise step awaits its announcement
+  // When the operator's GO, and a station program's turn, last put a frame
+  // on the line; a remote stop looks at both (RemoteAimAt).
+  std::chrono::steady_clock::time_point OperatorGoTime{};
+  std::chrono::steady_clock::time_point RemoteTurnTime{};
 
   // Compass display.
   bool CompassDrawn = false;  // DrawCompass found a surface to draw on

@@ -125,6 +125,7 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
     }
   }
 
+  answer.command = !name.empty();
   Response r;
   r.name = name.empty() ? command : name;
   const std::string model = std::to_string(kRotctldModel);
@@ -197,7 +198,8 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
   return answer;
 }
 
-std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const LinkSnapshot& snapshot) {
+std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const LinkSnapshot& snapshot,
+                                              StationClock::time_point now) {
   std::vector<RemoteAim> turns;
   if (closing_) return turns;
   in_.append(bytes);
@@ -216,6 +218,7 @@ std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const Link
       continue;
     }
     const RotctldAnswer answer = AnswerRotctld(line, snapshot);
+    if (answer.command) lastActive_ = now;
     out_ += answer.text;
     if (answer.aim) turns.push_back(*answer.aim);
     if (answer.close) {
@@ -238,6 +241,7 @@ std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const Link
 void RemoteGoTo(Context& context, std::int32_t azimuth) {
   if (azimuth == context.state.CurrentBearing) return;
   context.port.Send(GoToFrame(std::to_string(azimuth)));
+  context.state.RemoteTurnTime = std::chrono::steady_clock::now();
 }
 
 void RemoteStop(Context& context) {
@@ -245,11 +249,14 @@ void RemoteStop(Context& context) {
 }
 
 void RemoteAimAt(Context& context, const RemoteAim& aim) {
-  if (aim.kind == RemoteAim::Kind::kStop) {
-    RemoteStop(context);
-  } else {
+  if (aim.kind == RemoteAim::Kind::kTurn) {
     RemoteGoTo(context, aim.azimuth);
+    return;
   }
+  const ProgramState& s = context.state;
+  const auto now = std::chrono::steady_clock::now();
+  const bool turning = s.Turning != 0 || now - s.RemoteTurnTime < kRemoteStopGrace;
+  if (turning && now - s.OperatorGoTime >= kRemoteStopGrace) RemoteStop(context);
 }
 
 }  // namespace rotavox

@@ -25,11 +25,14 @@
 // and hands turns to the window's thread through the caller.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "link/station_slots.h"
 
 namespace rotavox {
 
@@ -58,6 +61,7 @@ struct RotctldAnswer {
   std::string text;                      // sent back as it stands
   std::optional<RemoteAim> aim;          // a turn or stop for the window's thread
   bool close = false;                    // the client asked to leave
+  bool command = false;                  // the line named a command known here
 };
 
 inline constexpr const char* kRotctldInfo = "Rotavox Controller v" ROTAVOX_VERSION " for Prosistel C BOX";
@@ -79,10 +83,19 @@ std::optional<double> ReadDecimal(std::string_view word);
 // than kRotctldMaxLine is answered "RPRT -1" once and skipped up to its
 // end. After "q", or once the client has said all it will, nothing more
 // is read and the connection ends when its answers are out.
+//
+// A client is active when it sends a command known here: empty lines,
+// unknown commands and overlong lines do not count, so that they cannot
+// hold a slot that a station program is waiting for.
 class RotctldClient {
  public:
-  // Bytes read from the client. Returns the aims asked for, in order.
-  std::vector<RemoteAim> Receive(std::string_view bytes, const LinkSnapshot& snapshot);
+  explicit RotctldClient(StationClock::time_point connected = {}) : lastActive_(connected) {}
+  // Bytes read from the client at `now`. Returns the aims asked for, in
+  // order.
+  std::vector<RemoteAim> Receive(std::string_view bytes, const LinkSnapshot& snapshot,
+                                 StationClock::time_point now = StationClock::now());
+  // When the client last sent a known command, or connected.
+  StationClock::time_point LastActive() const { return lastActive_; }
   // The client has closed its side: answer what is there, then close.
   void EndOfInput() { closing_ = true; }
 
@@ -96,19 +109,29 @@ class RotctldClient {
   }
 
  private:
+  StationClock::time_point lastActive_;
   std::string in_;
   std::string out_;
   bool discarding_ = false;  // inside an oversized line, until its end
   bool closing_ = false;
 };
 
+// How long the operator's own GO is safe from a remote stop; the same time
+// a remote turn counts as turning before the box has reported it busy.
+inline constexpr std::chrono::milliseconds kRemoteStopGrace{1000};
+
 // A turn asked for by a remote client, on the window's thread: the same as
 // GO with the bearing typed as a plain number, but GoToBox is not touched.
 void RemoteGoTo(Context& context, std::int32_t azimuth);
 // A stop: the box is sent the last bearing it reported, so it turns no
-// further; nothing is said unless it reports a change.
+// further; nothing is said unless it reports a change. Always sent: the
+// limits on a station program's stop are RemoteAimAt's.
 void RemoteStop(Context& context);
-// Either of the two.
+// A remote aim on the poll tick. A turn is RemoteGoTo. A stop acts only
+// while the antenna turns (the box reports it busy, or a remote turn went
+// out within kRemoteStopGrace), and never within kRemoteStopGrace of the
+// operator's GO; otherwise it is dropped. Either way the station program
+// has had its answer.
 void RemoteAimAt(Context& context, const RemoteAim& aim);
 
 }  // namespace rotavox

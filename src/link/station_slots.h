@@ -11,8 +11,8 @@ namespace rotavox {
 using StationClock = std::chrono::steady_clock;
 
 inline constexpr int kStationMaxClients = 16;
-// A client with no complete line for this long gives its slot to a waiting
-// one.
+// A client that has sent no command for this long gives its slot to a
+// waiting one.
 inline constexpr std::chrono::milliseconds kStationIdleLimit{60'000};
 // Datagrams read from one socket in one round, so that a flood on one port
 // cannot starve the others; the same for connections taken in one round.
@@ -23,17 +23,19 @@ inline constexpr int kAcceptsPerRound = 64;
 // listener meanwhile would only wake the thread again at once.
 inline constexpr std::chrono::milliseconds kAcceptPause{250};
 
-// With every slot taken: the client (anything with a `lastLine` time) that
-// has gone longest without a complete line, if that is `limit` or longer;
-// `clients.end()` when every client has spoken within the limit.
+// With every slot taken: the client (anything whose `lines` tell when it
+// was last active, RotctldClient's LastActive) that has gone longest
+// without a command, if that is `limit` or longer; `clients.end()` when
+// every client has been active within the limit.
 template <typename Client>
 typename std::vector<Client>::iterator IdlestPastLimit(std::vector<Client>& clients,
                                                        StationClock::time_point now,
                                                        std::chrono::milliseconds limit) {
   const auto idlest = std::min_element(
-      clients.begin(), clients.end(),
-      [](const Client& a, const Client& b) { return a.lastLine < b.lastLine; });
-  if (idlest == clients.end() || now - idlest->lastLine < limit) return clients.end();
+      clients.begin(), clients.end(), [](const Client& a, const Client& b) {
+        return a.lines.LastActive() < b.lines.LastActive();
+      });
+  if (idlest == clients.end() || now - idlest->lines.LastActive() < limit) return clients.end();
   return idlest;
 }
 

@@ -3,31 +3,55 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "common/number.h"
 
 namespace rotavox {
 namespace {
 
-// The text between <tag> and </tag>, blanks around it trimmed; nothing when
-// either is missing.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Where the start tag <tag> or <tag attributes...> that begins at `start`
+// ends (just past its '>'); npos when the name at `start` is another one
+// (<tagX>), the tag is empty (<tag/>) or it never ends. Quoted attribute
+// values may hold '>'.
+std::size_t StartTagEnd(std::string_view xml, std::size_t start, std::string_view tag) {
+  std::size_t at = start + 1 + tag.size();
+  if (at >= xml.size() || (xml[at] != '>' && !IsBlank(xml[at]))) return std::string_view::npos;
+  char quote = 0;
+  for (; at < xml.size(); ++at) {
+    const char c = xml[at];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return xml[at - 1] == '/' ? std::string_view::npos : at + 1;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// The text of the first element named `tag`, blanks around it trimmed;
+// nothing when there is no such element with an end tag.
 std::optional<std::string_view> Element(std::string_view xml, std::string_view tag) {
   std::string open = "<";
-  open.append(tag).append(">");
+  open.append(tag);
   std::string close = "</";
   close.append(tag).append(">");
-  const std::size_t start = xml.find(open);
-  if (start == std::string_view::npos) return std::nullopt;
-  const std::size_t from = start + open.size();
+  std::size_t from = std::string_view::npos;
+  for (std::size_t start = xml.find(open); start != std::string_view::npos;
+       start = xml.find(open, start + 1)) {
+    from = StartTagEnd(xml, start, tag);
+    if (from != std::string_view::npos) break;
+  }
+  if (from == std::string_view::npos) return std::nullopt;
   const std::size_t end = xml.find(close, from);
   if (end == std::string_view::npos) return std::nullopt;
   std::string_view text = xml.substr(from, end - from);
-  while (!text.empty() && std::string_view(" \t\r\n").find(text.front()) != std::string_view::npos) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::string_view(" \t\r\n").find(text.back()) != std::string_view::npos) {
-    text.remove_suffix(1);
-  }
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
 }
 
@@ -110,10 +134,47 @@ bool AimRate::Allow(Clock::time_point now) {
   return true;
 }
 
-std::optional<RemoteAim> UdpAims::Receive(std::size_t socket, std::uint32_t from, std::string_view bytes,
-                                          std::size_t size, Clock::time_point now) {
+PeerAddress PeerAddress::FromIpv4(std::uint32_t networkOrder) {
+  PeerAddress address;
+  address.bytes[10] = 0xff;
+  address.bytes[11] = 0xff;
+  std::memcpy(address.bytes.data() + 12, &networkOrder, 4);
+  return address;
+}
+
+bool PeerAddress::IsIpv4() const {
+  static constexpr std::array<std::uint8_t, 12> kMapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  return std::equal(kMapped.begin(), kMapped.end(), bytes.begin());
+}
+
+std::uint32_t PeerAddress::Ipv4() const {
+  std::uint32_t networkOrder = 0;
+  if (IsIpv4()) std::memcpy(&networkOrder, bytes.data() + 12, 4);
+  return networkOrder;
+}
+
+bool UdpAims::Allow(const PeerAddress& from, Clock::time_point now) {
+  auto sender = std::find_if(senders_.begin(), senders_.end(),
+                             [&](const Sender& s) { return s.address == from; });
+  if (sender == senders_.end()) {
+    if (senders_.size() < kMaxSenders) {
+      senders_.push_back({from, AimRate(kBurst, kEvery), now});
+      sender = senders_.end() - 1;
+    } else {
+      sender = std::min_element(senders_.begin(), senders_.end(),
+                                [](const Sender& a, const Sender& b) { return a.heard < b.heard; });
+      *sender = {from, AimRate(kBurst, kEvery), now};
+    }
+  }
+  sender->heard = now;
+  return sender->rate.Allow(now);
+}
+
+std::optional<RemoteAim> UdpAims::Receive(std::size_t socket, const PeerAddress& from,
+                                          std::string_view bytes, std::size_t size,
+                                          Clock::time_point now) {
   const std::optional<UdpAim> parsed = size == bytes.size() ? ParseUdpAim(bytes) : std::nullopt;
-  if (!parsed || socket >= rates_.size() || !rates_[socket].Allow(now)) {
+  if (!parsed || socket >= sockets_ || !Allow(from, now)) {
     ++ignored_;
     return std::nullopt;
   }

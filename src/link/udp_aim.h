@@ -5,6 +5,8 @@
 //      <N1MMRotor><rotor>C BOX</rotor><goazi>55.0</goazi><offset>0.0</offset>
 //        <bidirectional>0</bidirectional><freqband>14</freqband></N1MMRotor>
 //    turn to goazi + offset; <N1MMRotor><stop>...</stop></N1MMRotor> stops.
+//    An element may carry attributes, as .NET serializers write the root
+//    (<N1MMRotor xmlns:xsd="..." xmlns:xsi="...">).
 //    The logger learns where the antenna is from status datagrams sent back
 //    to port 13010 of its address: "<rotor> @ <heading x 10>".
 //  - PstRotator's packets: <PST><AZIMUTH>85</AZIMUTH></PST> turns to 85,
@@ -16,6 +18,7 @@
 // link/win32) move the datagrams.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +58,19 @@ class StatusWatch {
   std::optional<LinkSnapshot> last_;
 };
 
+// A sender's address, IPv4 or IPv6. An IPv4 address is held as IPv6 holds
+// it (::ffff:a.b.c.d), so that one table takes both.
+struct PeerAddress {
+  std::array<std::uint8_t, 16> bytes{};
+
+  // From an IPv4 address in network byte order.
+  static PeerAddress FromIpv4(std::uint32_t networkOrder);
+  bool IsIpv4() const;
+  // The IPv4 address in network byte order; 0 for an IPv6 one.
+  std::uint32_t Ipv4() const;
+  friend bool operator==(const PeerAddress&, const PeerAddress&) = default;
+};
+
 // At most `burst` aims, then one per `every`: a flood of datagrams costs
 // the window nothing.
 class AimRate {
@@ -73,24 +89,30 @@ class AimRate {
 // What a station server does with datagrams, whatever its sockets: each is
 // read, counted when it is no aim or comes too fast, and loggers that aim
 // with N1MM packets are remembered (the last kMaxPeers addresses) and told
-// of the antenna's moves. Addresses are IPv4, in network byte order.
+// of the antenna's moves.
+//
+// The rate is each sender's own, so that one flooding sender holds back
+// no other. Source addresses can be forged, so at most kMaxSenders are
+// kept: a newcomer beyond them takes the place of the sender heard from
+// least recently, which starts afresh when it comes back.
 class UdpAims {
  public:
   using Clock = AimRate::Clock;
   static constexpr int kBurst = 10;
   static constexpr std::chrono::milliseconds kEvery{50};
   static constexpr std::size_t kMaxPeers = 8;
+  static constexpr std::size_t kMaxSenders = 64;
 
-  explicit UdpAims(std::size_t sockets) : rates_(sockets, AimRate(kBurst, kEvery)) {}
+  explicit UdpAims(std::size_t sockets) : sockets_(sockets) {}
 
   // A datagram of `size` bytes (its first `bytes` read) on socket `socket`
   // from `from`; the aim to hand to the window, if any.
-  std::optional<RemoteAim> Receive(std::size_t socket, std::uint32_t from, std::string_view bytes,
-                                   std::size_t size, Clock::time_point now);
+  std::optional<RemoteAim> Receive(std::size_t socket, const PeerAddress& from,
+                                   std::string_view bytes, std::size_t size, Clock::time_point now);
 
   struct Status {
     std::size_t socket;  // to send it from
-    std::uint32_t to;    // the logger's address; the port is kN1mmStatusPort
+    PeerAddress to;      // the logger's address; the port is kN1mmStatusPort
     std::string text;
   };
   // The status datagrams a newly published snapshot calls for.
@@ -101,10 +123,18 @@ class UdpAims {
  private:
   struct Peer {
     std::size_t socket;
-    std::uint32_t address;
+    PeerAddress address;
     std::string rotor;
   };
-  std::vector<AimRate> rates_;
+  struct Sender {
+    PeerAddress address;
+    AimRate rate;
+    Clock::time_point heard;
+  };
+  bool Allow(const PeerAddress& from, Clock::time_point now);
+
+  std::size_t sockets_;
+  std::vector<Sender> senders_;
   std::vector<Peer> peers_;
   StatusWatch watch_;
   std::uint64_t ignored_ = 0;

@@ -1,6 +1,7 @@
 // The dialog's event handler (see handler.h).
 #include "ui/handler.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,7 @@ void OnInitDialog(Context& context) {
   ProgramState& s = context.state;
   DrawCompass(context);
   if (!s.ScreenReader) Speak(context, s.TitleText);  // else the screen reader reads the window's name
+  if (s.KeepSettingsFile) Speak(context, kSettingsUnreadableSpoken);
   context.dialog.Enable(kGoButton, false);  // until START
   s.PortText = context.dialog.Text(kPortBox);
   if (s.PortText.empty()) Speak(context, "Please set com port");
@@ -82,6 +84,8 @@ void GoTo(Context& context, const std::string& target, From from) {
     return;
   }
   context.port.Send(GoToFrame(target));
+  // A remote stop leaves the operator's GO alone for a while (RemoteAimAt).
+  context.state.OperatorGoTime = std::chrono::steady_clock::now();
 }
 
 // The country file, read the first time a callsign or Alt+A needs it.

@@ -6,6 +6,7 @@ receives until it receives "BYE", on which it hangs up (closes the line) and
 exits. The line starts at 1200 baud, 7 data bits, even parity, two stop bits,
 so that a program that sets 9600 8N1 visibly changes it; the settings found
 with the first bytes received are printed as "line: <baud> <bits><parity><stop>".
+It starts with flow control of both kinds too, shown as " flow" while it lasts.
 """
 import os
 import pty
@@ -23,7 +24,8 @@ def describe(fd):
     bits = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}[cflag & termios.CSIZE]
     parity = "N" if not cflag & termios.PARENB else ("O" if cflag & termios.PARODD else "E")
     stop = 2 if cflag & termios.CSTOPB else 1
-    return "%s %d%s%d" % (SPEEDS.get(ospeed, ospeed), bits, parity, stop)
+    flow = cflag & termios.CRTSCTS or iflag & (termios.IXON | termios.IXOFF)
+    return "%s %d%s%d%s" % (SPEEDS.get(ospeed, ospeed), bits, parity, stop, " flow" if flow else "")
 
 
 def main():
@@ -31,7 +33,8 @@ def main():
     tty.setraw(slave)
     attrs = termios.tcgetattr(slave)
     attrs[2] = (attrs[2] & ~(termios.CSIZE | termios.PARODD)) | termios.CS7 | termios.PARENB \
-        | termios.CSTOPB | termios.CREAD | termios.CLOCAL
+        | termios.CSTOPB | termios.CREAD | termios.CLOCAL | termios.CRTSCTS
+    attrs[0] |= termios.IXON | termios.IXOFF
     attrs[4] = attrs[5] = termios.B1200
     termios.tcsetattr(slave, termios.TCSANOW, attrs)
     print(os.ttyname(slave), flush=True)

@@ -124,6 +124,17 @@ int main(int argc, char** argv) {
   std::vector<std::string> foreign;
   const std::vector<std::string> raw(argv + std::min(argc, 1), argv + argc);
   if (const auto stop = TakeOptions(raw, options, overrides, foreign)) return *stop;
+  // The station ports are taken before Qt starts, so that one that cannot
+  // be had is reported like any other mistake, with or without a display.
+  // The server's thread leaves aims here for the poll tick; declared
+  // before the server, which goes first.
+  RemoteAims remoteAims;
+  std::unique_ptr<StationServer> server;
+  if (WantsStationServer(options)) {
+    server = std::make_unique<StationServer>([&remoteAims](const RemoteAim& aim) { remoteAims.Put(aim); });
+    std::string error;
+    if (!StartStationServer(*server, options, &error)) return Fail(error, 1);
+  }
   // Qt sees only its own options: none of ours, nor their values, can be
   // mistaken for one of Qt's.
   qtArguments.insert(qtArguments.end(), foreign.begin(), foreign.end());
@@ -160,16 +171,10 @@ int main(int argc, char** argv) {
 
   LinuxBeep beep([] { QApplication::beep(); });
   QtDesktop desktop([&beep] { beep.Beep(); });
-  FileSettingsStore settings(SyncToDisk);
+  FileSettingsStore file(SyncToDisk);
+  SignalSafeSettings settings(file);
   FileSettingsStore presets(SyncToDisk, kPresetsFileName);
-  // The server's thread leaves aims here for the poll tick; declared
-  // before the server, which goes first.
-  RemoteAims remoteAims;
-  std::unique_ptr<StationServer> server;
-  if (WantsStationServer(options)) {
-    server = std::make_unique<StationServer>([&remoteAims](const RemoteAim& aim) { remoteAims.Put(aim); });
-    std::string error;
-    if (!StartStationServer(*server, options, &error)) return Fail(error, 1);
+  if (server) {
     dialog.SetSnapshotSink([&server](const LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
   Platform platform{dialog,          dialog, desktop,  *port,

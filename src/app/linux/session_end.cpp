@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -29,6 +30,10 @@ constexpr unsigned kGraceSeconds = 3;
 
 int signalPipe[2] = {-1, -1};
 volatile sig_atomic_t caught = 0;
+// A record is being saved (on whichever thread): lock-free, so the handler
+// may read it.
+std::atomic<bool> saving{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void Restore(int signo) {
   struct sigaction action {};
@@ -39,7 +44,9 @@ void Restore(int signo) {
 
 extern "C" void OnSignal(int signo) {
   if (caught != 0) {
-    // The operator insists, or the save is under way and stuck.
+    // A save under way ends in moments; SIGALRM ends one that is stuck.
+    if (saving.load()) return;
+    // The operator insists, or the thread is stuck elsewhere.
     Restore(signo);
     raise(signo);
     return;
@@ -67,6 +74,13 @@ void EndBySignal(int signo) {
 }
 
 }  // namespace
+
+bool SignalSafeSettings::Replace(std::string_view bytes) {
+  saving.store(true);
+  const bool replaced = store_.Replace(bytes);
+  saving.store(false);
+  return replaced;
+}
 
 void SaveSettingsWhenTheSessionEnds() {
   // Qt's exit(1) on a lost display runs the exit handlers, with the

@@ -4,6 +4,10 @@
 // Ctrl+C), or by Qt's exit() when the X connection is lost.
 #pragma once
 
+#include <string_view>
+
+#include "app/settings_store.h"
+
 namespace rotavox {
 
 // Call once, with the QApplication in place: the signals are taken up by
@@ -12,5 +16,20 @@ namespace rotavox {
 // or a thread that does not get back to its event loop within a few
 // seconds, ends it at once.
 void SaveSettingsWhenTheSessionEnds();
+
+// The store for the program to save through: while it is replacing
+// STAT.DAT, a second signal waits for the save to end rather than cut it
+// short (the first one ends the process right after it), so no half-made
+// new record is left beside the file.
+class SignalSafeSettings final : public SettingsStore {
+ public:
+  explicit SignalSafeSettings(SettingsStore& store) : store_(store) {}
+  StoredSettings Read() override { return store_.Read(); }
+  bool Replace(std::string_view bytes) override;
+  void RemoveLeftovers() override { store_.RemoveLeftovers(); }
+
+ private:
+  SettingsStore& store_;
+};
 
 }  // namespace rotavox

@@ -147,6 +147,11 @@ StoredSettings Win32SettingsStore::Read() {
   return stored;
 }
 
+void Win32SettingsStore::RemoveLeftovers() {
+  QuietErrors quiet;
+  RemoveNewRecordLeftovers(name_);
+}
+
 bool Win32SettingsStore::Replace(std::string_view bytes) {
   QuietErrors quiet;
   const char* name = name_.c_str();

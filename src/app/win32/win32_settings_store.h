@@ -26,6 +26,7 @@ class Win32SettingsStore final : public SettingsStore {
   explicit Win32SettingsStore(std::string name = kSettingsFileName) : name_(std::move(name)) {}
   StoredSettings Read() override;
   bool Replace(std::string_view bytes) override;
+  void RemoveLeftovers() override;
 
  private:
   std::string name_;

@@ -85,8 +85,10 @@ void PosixSerialPort::SetLine() {
   // Raw: no echo, no line editing, no signals, no CR or NL rewriting, no
   // output processing; reads give bytes as they come.
   ::cfmakeraw(&line);
+  // No flow control of either kind, whatever the port was left with: on a
+  // three-wire cable a port waiting for CTS would send nothing.
   line.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-  line.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+  line.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
   line.c_cflag |= CS8 | CREAD | CLOCAL;
   ::cfsetispeed(&line, B9600);
   ::cfsetospeed(&line, B9600);

@@ -39,10 +39,10 @@ class PosixSerialPort final : public SerialPort {
   // Opens the device that `name` maps to; an open port is closed first.
   void Open(std::string_view name) override;
   // Raw 9600 8N1 with the receiver on and modem lines ignored (CLOCAL).
-  // Software flow control (IXON, IXOFF, IXANY) is turned off, since a
-  // binary line must pass every byte; hardware flow control (CRTSCTS), the
-  // DTR and RTS lines and the output speed's effect on them are left as the
-  // port had them.
+  // No flow control: software flow control (IXON, IXOFF, IXANY) would eat
+  // bytes of a binary line, and hardware flow control (CRTSCTS) would hold
+  // every frame back on a cable without handshake lines. The DTR and RTS
+  // lines are left as the port had them.
   void SetLine() override;
   // Writes `bytes` when the driver holds little enough (TIOCOUTQ) and
   // nothing is left of an earlier frame; otherwise drops them whole.

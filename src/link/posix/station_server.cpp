@@ -24,8 +24,7 @@ using Clock = StationClock;
 
 struct Client {
   int fd = -1;
-  RotctldClient lines;
-  Clock::time_point lastLine;  // of the last complete line, or of the connection
+  RotctldClient lines;  // knows when the client was last active
 };
 
 // Keep-alive on a connection: after a minute of silence the peer is probed
@@ -212,7 +211,8 @@ void StationServer::Serve() {
         if (got < 0) break;
         const auto size = static_cast<std::size_t>(got);
         const std::string_view bytes(datagram, std::min(size, sizeof datagram));
-        const auto aim = datagrams.Receive(u, from.sin_addr.s_addr, bytes, size, UdpAims::Clock::now());
+        const auto aim = datagrams.Receive(u, PeerAddress::FromIpv4(from.sin_addr.s_addr), bytes,
+                                           size, UdpAims::Clock::now());
         ignored_ = datagrams.Ignored();
         if (aim) aim_(*aim);
       }
@@ -221,7 +221,7 @@ void StationServer::Serve() {
       for (const UdpAims::Status& status : datagrams.Publish(Snapshot())) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
-        to.sin_addr.s_addr = status.to;
+        to.sin_addr.s_addr = status.to.Ipv4();
         to.sin_port = htons(static_cast<std::uint16_t>(kN1mmStatusPort));
         sendto(udp_[status.socket], status.text.data(), status.text.size(), MSG_NOSIGNAL,
                reinterpret_cast<const sockaddr*>(&to), sizeof to);
@@ -240,7 +240,6 @@ void StationServer::Serve() {
         } else if (got < 0) {
           gone = errno != EAGAIN && errno != EINTR;
         } else {
-          if (std::memchr(buffer, '\n', static_cast<std::size_t>(got))) c.lastLine = Clock::now();
           const auto aims =
               c.lines.Receive(std::string_view(buffer, static_cast<std::size_t>(got)), Snapshot());
           for (const RemoteAim& aim : aims) aim_(aim);
@@ -292,7 +291,7 @@ void StationServer::Serve() {
         KeepAlive(fd);
         Client client;
         client.fd = fd;
-        client.lastLine = now;
+        client.lines = RotctldClient(now);
         clients.push_back(std::move(client));
       }
     }

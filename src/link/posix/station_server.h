@@ -7,7 +7,7 @@
 // (Publish); a turn or stop is handed back through the aim callback, which
 // must post it to the window's thread. TCP: at most kMaxClients
 // connections at once. When all are taken, a newcomer gets the slot of the
-// client that has gone longest without sending a complete line, if that is
+// client that has gone longest without sending a command, if that is
 // the idle limit (kIdleLimit unless the constructor says otherwise) or
 // more; otherwise the newcomer is closed at once. Keep-alive probes find
 // peers that vanished without closing. Each line is at most
@@ -17,7 +17,7 @@
 // connections wait in the listen queue, retried every few hundred
 // milliseconds, while the connected clients go on being served. UDP:
 // datagrams longer than kUdpMaxDatagram, ones that are no aim, and aims
-// past UdpAims' burst and rate a socket are ignored and counted. Loggers
+// past UdpAims' burst and rate per sender are ignored and counted. Loggers
 // that sent N1MM packets get its status datagrams whenever the bearing
 // changes and on arrival.
 #pragma once
@@ -42,7 +42,7 @@ class StationServer {
   static constexpr std::size_t kMaxPending = kRotctldMaxPending;
   static constexpr std::chrono::milliseconds kIdleLimit = kStationIdleLimit;
 
-  // `aim` runs on the server's thread. A client silent for `idleLimit`
+  // `aim` runs on the server's thread. A client with no command for `idleLimit`
   // loses its slot to a newcomer when all slots are taken.
   explicit StationServer(std::function<void(const RemoteAim&)> aim,
                          std::chrono::milliseconds idleLimit = kIdleLimit);

@@ -28,8 +28,7 @@ using Clock = StationClock;
 
 struct Client {
   SOCKET socket = INVALID_SOCKET;
-  RotctldClient lines;
-  Clock::time_point lastLine;  // of the last complete line, or of the connection
+  RotctldClient lines;  // knows when the client was last active
 };
 
 // Keep-alive on a connection: after a minute of silence the peer is probed
@@ -285,7 +284,8 @@ void StationServer::Serve() {
         if (got < 0 && !tooLong) break;
         const auto size = tooLong ? sizeof datagram + 1 : static_cast<std::size_t>(got);
         const std::string_view bytes(datagram, tooLong ? 0 : size);
-        const auto aim = datagrams.Receive(u, from.sin_addr.s_addr, bytes, size, UdpAims::Clock::now());
+        const auto aim = datagrams.Receive(u, PeerAddress::FromIpv4(from.sin_addr.s_addr), bytes,
+                                           size, UdpAims::Clock::now());
         ignored_ = datagrams.Ignored();
         if (aim) aim_(*aim);
       }
@@ -294,7 +294,7 @@ void StationServer::Serve() {
       for (const UdpAims::Status& status : datagrams.Publish(Snapshot())) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
-        to.sin_addr.s_addr = status.to;
+        to.sin_addr.s_addr = status.to.Ipv4();
         to.sin_port = htons(static_cast<u_short>(kN1mmStatusPort));
         sendto(static_cast<SOCKET>(udp_[status.socket]), status.text.data(),
                static_cast<int>(status.text.size()), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
@@ -313,7 +313,6 @@ void StationServer::Serve() {
         } else if (got < 0) {
           gone = WSAGetLastError() != WSAEWOULDBLOCK;
         } else {
-          if (std::memchr(buffer, '\n', static_cast<std::size_t>(got))) c.lastLine = Clock::now();
           const auto aims =
               c.lines.Receive(std::string_view(buffer, static_cast<std::size_t>(got)), Snapshot());
           for (const RemoteAim& aim : aims) aim_(aim);
@@ -368,7 +367,7 @@ void StationServer::Serve() {
         KeepAlive(s);
         Client client;
         client.socket = s;
-        client.lastLine = now;
+        client.lines = RotctldClient(now);
         clients.push_back(std::move(client));
       }
     }

@@ -3,7 +3,7 @@
 // served on a thread of their own, so that answers never wait behind the
 // window's thread, which may be speaking for seconds. It keeps the limits
 // of the Linux edition's server (link/posix/station_server.h): a newcomer
-// takes the slot of a client silent for the idle limit when all are taken,
+// takes the slot of a client with no command for the idle limit when all are taken,
 // keep-alive probes find vanished peers, and while Winsock has no socket
 // to give (WSAEMFILE, WSAENOBUFS) new connections wait in the listen queue
 // while the connected clients go on being served.
@@ -32,7 +32,7 @@ class StationServer {
   static constexpr std::size_t kMaxPending = kRotctldMaxPending;
   static constexpr std::chrono::milliseconds kIdleLimit = kStationIdleLimit;
 
-  // `aim` runs on the server's thread. A client silent for `idleLimit`
+  // `aim` runs on the server's thread. A client with no command for `idleLimit`
   // loses its slot to a newcomer when all slots are taken.
   explicit StationServer(std::function<void(const RemoteAim&)> aim,
                          std::chrono::milliseconds idleLimit = kIdleLimit);

@@ -124,6 +124,20 @@ void Win32SerialPort::SetLine() {
     dcb.Parity = NOPARITY;
   });
   ChangeCommState(handle, [](DCB& dcb) { dcb.fParity = 0; });
+  // No flow control of either kind, whatever the port was left with: on a
+  // three-wire cable a port waiting for CTS or DSR would send nothing. DTR
+  // and RTS are then simply held on, a step of their own, since a driver
+  // without those lines may refuse it.
+  ChangeCommState(handle, [](DCB& dcb) {
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+  });
+  ChangeCommState(handle, [](DCB& dcb) {
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  });
   ChangeQueues(handle, [](const COMMPROP& p) {
     return std::pair<DWORD, DWORD>{p.dwCurrentRxQueue, kQueueSize};
   });

@@ -39,7 +39,7 @@ class Win32SerialPort final : public SerialPort {
   // 9600 baud, 8 data bits, no parity, one stop bit, 1024-byte driver
   // queues, each a separate read-modify-write of the port state; a rejected
   // step leaves the port as that step found it and the next step still runs.
-  // Flow control, DTR and RTS stay as the driver had them.
+  // No flow control of either kind (CTS, DSR, XON/XOFF); DTR and RTS on.
   void SetLine() override;
   // One WriteFile of all of `bytes` when the driver's output queue
   // (ClearCommError's cbOutQue) has room for them and nothing is left of an

@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.dirname(__file__))
 from harness import BUILD, CR, STX, CBox, Display, Rotavox, wait_for  # noqa: E402
 
 PROMPT = ["Rotavox Controller ", "Please set com port", "Set Com Port"]
+UNREADABLE = [PROMPT[0], "Settings file STAT.DAT cannot be read and will not be saved", *PROMPT[1:]]
 
 
 class Fault(unittest.TestCase):
@@ -265,23 +266,17 @@ class StatDatFaults(Fault):
         self.assertEqual(app.stat_dat(), b'"7",1\r\n')
         self.assertEqual(stat.S_IMODE(os.stat(self.path(app)).st_mode), 0o444)
 
-    def check_no_port_voice_off(self, app):
-        app.wait_window()
-        time.sleep(1)
-        self.assertEqual(app.said(), [])
-        app.key("alt+s")  # no port: a box says so
-        self.close_box("Start error")
-        self.exit(app)
-
     def test_fifo_does_not_block_the_start(self):
         app = self.start(None, prepare=lambda d: os.mkfifo(os.path.join(d, "STAT.DAT")))
-        self.check_no_port_voice_off(app)
+        app.wait_said(UNREADABLE)
+        self.exit(app)
         self.assertTrue(stat.S_ISFIFO(os.stat(self.path(app)).st_mode))
 
-    def test_empty_file_means_no_port_and_no_voice(self):
+    def test_empty_file_counts_as_none(self):
         app = self.start(b"")
-        self.check_no_port_voice_off(app)
-        self.assertEqual(app.stat_dat(), b'"",0\r\n')
+        app.wait_said(PROMPT)
+        self.exit(app)
+        self.assertEqual(app.stat_dat(), b'"",1\r\n')
 
     def test_enormous_file_starts_quickly_with_its_record(self):
         def enormous(d):
@@ -304,10 +299,8 @@ class StatDatFaults(Fault):
                 self.close_box(caption)
         self.exit(app)
 
-    def test_read_only_working_directory_as_an_ordinary_user(self):
-        """A directory that takes no new file (read-only), or no rename over
-        STAT.DAT (sticky, the file another user's): the record is written
-        into the file itself, and nothing else is left behind."""
+    def as_nobody(self):
+        """A home, and what runs the program, for the user nobody."""
         if os.geteuid() != 0 or not shutil.which("setpriv"):
             self.skipTest("needs root and setpriv to run the program as nobody")
         probe = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
@@ -319,6 +312,38 @@ class StatDatFaults(Fault):
         home = tempfile.mkdtemp(prefix="rotavox-nobody-")
         self.addCleanup(shutil.rmtree, home, True)
         os.chown(home, 65534, 65534)
+        return home, dict(env=dict(HOME=home, XDG_RUNTIME_DIR=home),
+                          prefix=["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"])
+
+    def test_another_users_unreadable_file_is_kept_and_the_operator_told(self):
+        home, nobody = self.as_nobody()
+        app = self.start(b'"7",0\r\n', log=f"{home}/speech.log", **nobody,
+                         prepare=lambda d: (os.chmod(f"{d}/STAT.DAT", 0o600), os.chmod(d, 0o777)))
+        app.wait_said(UNREADABLE)
+        self.exit(app)
+        self.assertEqual(app.stat_dat(), b'"7",0\r\n')
+        self.assertEqual(os.listdir(app.dir), ["STAT.DAT"])
+
+    def test_no_new_record_file_is_left_behind(self):
+        """A second signal waits for the save; at start old leftovers go."""
+        def leftovers(d):
+            for name, age in (("STAT.DAT.0123abcd.new", 70), ("STAT.DAT.00ff.new", 5)):
+                open(os.path.join(d, name), "w").close()
+                os.utime(os.path.join(d, name), (time.time() - age,) * 2)
+        for run in range(20):
+            app = self.start(prepare=leftovers)
+            app.wait_window()
+            app.proc.send_signal(signal.SIGTERM)
+            time.sleep(random.Random(run).uniform(0, 0.004))
+            app.proc.send_signal(signal.SIGTERM)
+            app.wait_exit(5)
+            self.assertEqual([f for f in os.listdir(app.dir) if f.endswith(".new")], ["STAT.DAT.00ff.new"])
+
+    def test_read_only_working_directory_as_an_ordinary_user(self):
+        """A directory that takes no new file (read-only), or no rename over
+        STAT.DAT (sticky, the file another user's): the record is written
+        into the file itself, and nothing else is left behind."""
+        home, nobody = self.as_nobody()
 
         def read_only(d):
             os.chown(os.path.join(d, "STAT.DAT"), 65534, 65534)
@@ -330,10 +355,7 @@ class StatDatFaults(Fault):
             os.chmod(d, 0o1777)
         for name, prepare in (("read-only", read_only), ("sticky", sticky)):
             with self.subTest(name):
-                log = os.path.join(home, name + ".log")
-                app = self.start(b'"7",1\r\n', prepare=prepare, log=log,
-                                 env=dict(HOME=home, XDG_RUNTIME_DIR=home),
-                                 prefix=["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"])
+                app = self.start(b'"7",1\r\n', prepare=prepare, log=f"{home}/{name}.log", **nobody)
                 self.linked(app)
                 app.key("alt+v")
                 self.exit(app)

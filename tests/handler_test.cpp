@@ -306,6 +306,10 @@ TEST(Session, PresetsFromTheFileAndTheirFaults) {
   rig.ClearLog();
   rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
   EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: PRESETS.TXT cannot be written"});
+  rig.dialog.controls[kGoToBox].text = "8\r\x02";
+  rig.ClearLog();
+  rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
+  EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: the GoTo box holds a control character"});
   EXPECT_EQ(rig.state.StoredPresets[0].target, "7");
   // After the alarm: nothing, though the antenna was turning.
   rig.state.SilentTicks = kAlarmRaised;

@@ -183,6 +183,12 @@ void OnStorePreset(Context& context, int number) {
   const std::string title = "Preset " + std::to_string(number);
   std::string target(Trimmed(context.dialog.Text(kGoToBox)));
   if (target.empty()) target = std::to_string(s.CurrentBearing);
+  // A pasted line end would split the file's line; GO refuses such a text
+  // anyway.
+  if (HasControlBytes(target)) {
+    Speak(context, title + " not saved: the GoTo box holds a control character");
+    return;
+  }
   // Read again just before, so that an edit made meanwhile is kept; a file
   // that cannot be read whole is not replaced, which would lose the rest.
   const StoredSettings stored = context.presets->Read();

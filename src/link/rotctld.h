@@ -44,6 +44,7 @@ struct LinkSnapshot {
   bool linked = false;  // START done and the box has answered since
   std::int32_t bearing = 0;
   bool turning = false;  // the box reports busy
+  bool operator==(const LinkSnapshot&) const = default;
 };
 
 // What a remote client asks of the antenna.

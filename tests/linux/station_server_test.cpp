@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/posix/station_server.h"
+#include "link/asio/station_server.h"
 
 namespace rotavox::testing {
 namespace {

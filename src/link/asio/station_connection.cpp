@@ -14,7 +14,11 @@ Connection::Connection(asio::ip::tcp::socket socket, SlotManager& slots, Answers
                        StationClock::time_point now)
     : socket_(std::move(socket)), slots_(slots), answers_(answers), lines_(now) {}
 
-void Connection::Start() { Read(); }
+void Connection::Start() {
+  std::error_code ignored;
+  socket_.non_blocking(true, ignored);  // for Settle's sends
+  Read();
+}
 
 void Connection::Stop() {
   std::error_code ignored;
@@ -56,12 +60,23 @@ void Connection::Write() {
 }
 
 bool Connection::Settle() {
+  if (!writing_ && !lines_.Pending().empty()) {
+    // Answers almost always fit the socket's buffer: sent here, they need
+    // no round through the server's loop, which serves every client in
+    // turn. What does not fit waits for room.
+    std::error_code error;
+    lines_.Sent(socket_.send(asio::buffer(lines_.Pending()), 0, error));
+    if (error && error != asio::error::would_block) {
+      slots_.Stop(shared_from_this());
+      return false;
+    }
+    if (!lines_.Pending().empty()) Write();
+  }
   // All said after a quit or the end of input, or too much left unread.
   if (lines_.Finished()) {
     slots_.Stop(shared_from_this());
     return false;
   }
-  if (!writing_ && !lines_.Pending().empty()) Write();
   return true;
 }
 

@@ -43,8 +43,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void Read();
   void Write();
-  // After a read or a write: ends the connection when it is finished,
-  // otherwise sends what waits. False when it has ended.
+  // After a read or a write: sends what waits, and ends the connection
+  // when it is finished. False when it has ended.
   bool Settle();
 
   asio::ip::tcp::socket socket_;
@@ -52,8 +52,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Answers& answers_;
   RotctldClient lines_;
   std::array<char, kReadSize> readBuffer_;
-  // A copy of the answers being written; they leave lines_ only once sent,
-  // so that lines_ counts them among those waiting.
+  // A copy of the answers that waited for room; they leave lines_ only
+  // once sent, so that lines_ counts them among those waiting.
   std::string sending_;
   bool writing_ = false;
 };

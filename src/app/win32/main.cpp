@@ -140,7 +140,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::SapiVoiceProvider voices(options.rate);
   rotavox::Win32SettingsStore settings;
   rotavox::Win32SettingsStore presets(rotavox::kPresetsFileName);
-  // The server's thread leaves aims here for the poll tick; declared
+  // The server's threads leave aims here for the poll tick; declared
   // before the server, which goes first.
   rotavox::RemoteAims remoteAims;
   std::unique_ptr<rotavox::StationServer> server;

@@ -1,6 +1,8 @@
 // The station server's connections (see slot_manager.h).
 #include "link/asio/slot_manager.h"
 
+#include <asio/post.hpp>
+
 #include <algorithm>
 #include <utility>
 
@@ -18,15 +20,11 @@ void SlotManager::Admit(asio::ip::tcp::socket socket, Answers& answers, StationC
   connections_.back()->Start();
 }
 
-void SlotManager::Stop(const std::shared_ptr<Connection>& connection) {
-  const auto at = std::find(connections_.begin(), connections_.end(), connection);
-  if (at != connections_.end()) connections_.erase(at);
-  connection->Stop();
-}
-
-void SlotManager::StopAll() {
-  for (const auto& connection : connections_) connection->Stop();
-  connections_.clear();
+void SlotManager::Release(std::shared_ptr<Connection> connection) {
+  asio::post(executor_, [this, connection = std::move(connection)] {
+    const auto at = std::find(connections_.begin(), connections_.end(), connection);
+    if (at != connections_.end()) connections_.erase(at);
+  });
 }
 
 }  // namespace rotavox::station

@@ -1,7 +1,7 @@
 // The station-program server on Asio (see station_server.h). Reads as the
 // life of the server: the ports are opened and bound before Start, Start
-// sets the accept and datagram chains going on the server's thread, and
-// the destructor stops that thread and closes everything.
+// sets the accept and datagram chains going on the server's threads, and
+// the destructor stops them and closes everything.
 #include "link/asio/station_server.h"
 
 #include <asio/executor_work_guard.hpp>
@@ -35,6 +35,11 @@ using asio::ip::udp;
 // How many connections may wait in the listen queue: as many as there
 // are slots.
 constexpr int kListenBacklog = kStationMaxClients;
+// Threads that serve the connections, each running an io_context of its
+// own: on a machine with two cores or more, two clients are answered at
+// once, as a daemon with a thread per client answers them, and each
+// connection's work stays on the one thread it was given.
+constexpr std::size_t kServerThreads = 2;
 
 // "127.0.0.1:4533", "[::1]:4533".
 std::string Where(const std::string& address, int port) {
@@ -85,46 +90,61 @@ asio::ip::address Address(const PeerAddress& peer) {
 
 // One UDP port: its socket, and the datagram being received.
 struct DatagramPort {
-  explicit DatagramPort(asio::io_context& io) : socket(io) {}
+  explicit DatagramPort(const asio::any_io_executor& strand) : socket(strand) {}
   udp::socket socket;
   udp::endpoint from;
   // One byte more than any aim, so that a longer datagram shows.
   std::array<char, kUdpMaxDatagram + 1> buffer;
 };
 
+// One of the server's threads and what runs on it.
+struct Lane {
+  asio::io_context io{1};
+  // Keeps io.run() going between events, whatever is outstanding.
+  asio::executor_work_guard<asio::io_context::executor_type> running = asio::make_work_guard(io);
+  // A socket made now makes the lane's reactor now, with the descriptors
+  // it needs, rather than with its first connection, when the process may
+  // have none left to give.
+  tcp::socket ready{io};
+};
+
 }  // namespace
 
 struct StationServer::Impl {
   Impl(std::function<void(const RemoteAim&)> aim, std::chrono::milliseconds idleLimit)
-      : slots(idleLimit) {
-    answers.aim = std::move(aim);
-  }
+      : answers(std::move(aim)), slots(home, idleLimit) {}
+  // The connections close as the io_contexts drop their handlers.
   ~Impl() {
-    io.stop();
-    if (thread) thread->join();
-    slots.StopAll();
+    for (Lane& lane : lanes) lane.io.stop();
+    if (threads) threads->join();
   }
 
   void Accept();
   void Receive(std::size_t port);
   void Take(const LinkSnapshot& snapshot);
 
-  // First, so that it goes last: every socket and timer below is its.
-  asio::io_context io{1};
-  // Keeps io.run() going between events, whatever is outstanding.
-  asio::executor_work_guard<asio::io_context::executor_type> running = asio::make_work_guard(io);
-  tcp::acceptor acceptor{io};
-  asio::steady_timer acceptPause{io};
+  // First, so that they go last: every socket and timer below is theirs.
+  std::array<Lane, kServerThreads> lanes;
+  std::size_t nextLane = 0;
+  // The listener, the datagrams and the slots are served on the last lane.
+  // It goes first when the server does (an array's last element is the
+  // first to go), since what waits there may hold sockets of the others:
+  // connections on their way in, or on their way out of their slots.
+  asio::any_io_executor home = lanes.back().io.get_executor();
+  tcp::acceptor acceptor{home};
+  asio::steady_timer acceptPause{home};
   std::deque<DatagramPort> udp;  // each stays where it is while receiving
   station::Answers answers;
   station::SlotManager slots;
   std::optional<UdpAims> datagrams;
   std::atomic<std::uint64_t> ignored{0};
-  std::optional<asio::thread_pool> thread;  // the server's thread, once started
+  std::optional<asio::thread_pool> threads;  // the server's threads, once started
 };
 
 void StationServer::Impl::Accept() {
-  acceptor.async_accept([this](std::error_code error, tcp::socket socket) {
+  // Each connection on the next thread in turn.
+  asio::io_context& lane = lanes[nextLane++ % lanes.size()].io;
+  acceptor.async_accept(lane, [this](std::error_code error, tcp::socket socket) {
     if (error == asio::error::operation_aborted) return;
     if (!error) {
       station::PrepareConnection(socket);
@@ -164,7 +184,7 @@ void StationServer::Impl::Receive(std::size_t port) {
 }
 
 void StationServer::Impl::Take(const LinkSnapshot& snapshot) {
-  answers.snapshot = snapshot;
+  answers.Publish(snapshot);
   for (const UdpAims::Status& status : datagrams->Publish(snapshot)) {
     std::error_code ignoredError;  // a logger that is gone misses nothing it needs
     udp[status.socket].socket.send_to(asio::buffer(status.text),
@@ -184,13 +204,13 @@ bool StationServer::ListenTcp(const std::string& address, int port, std::string*
 }
 
 bool StationServer::ListenUdp(const std::string& address, int port, std::string* error) {
-  DatagramPort& p = impl_->udp.emplace_back(impl_->io);
+  DatagramPort& p = impl_->udp.emplace_back(impl_->home);
   if (!Open(p.socket, "--udp", address, port, error, &station::PrepareDatagramSocket)) {
     impl_->udp.pop_back();
     return false;
   }
-  // Status datagrams are sent from the server's thread and must never
-  // hold it up.
+  // Status datagrams are sent from the server's threads and must never
+  // hold them up.
   std::error_code ignored;
   p.socket.non_blocking(true, ignored);
   udpPorts_.push_back(p.socket.local_endpoint().port());
@@ -203,22 +223,22 @@ bool StationServer::Start(std::string* error) {
   if (s.acceptor.is_open()) s.Accept();
   for (std::size_t port = 0; port < s.udp.size(); ++port) s.Receive(port);
   try {
-    // Asio's own thread, which both systems' toolchains can start (the
+    // Asio's own threads, which both systems' toolchains can start (the
     // Windows one has no std::thread).
-    s.thread.emplace(1);
+    s.threads.emplace(kServerThreads);
   } catch (const std::system_error& e) {
-    *error = std::string("station server: cannot start its thread: ") + e.what();
+    *error = std::string("station server: cannot start its threads: ") + e.what();
     return false;
   }
-  asio::post(*s.thread, [&s] { s.io.run(); });
+  for (Lane& lane : s.lanes) asio::post(*s.threads, [&lane] { lane.io.run(); });
   return true;
 }
 
 void StationServer::Publish(const LinkSnapshot& snapshot) {
-  // Only news crosses to the server's thread.
+  // Only news crosses to the server.
   if (snapshot == published_) return;
   published_ = snapshot;
-  asio::post(impl_->io, [impl = impl_.get(), snapshot] { impl->Take(snapshot); });
+  asio::post(impl_->home, [impl = impl_.get(), snapshot] { impl->Take(snapshot); });
 }
 
 std::uint64_t StationServer::Ignored() const { return impl_->ignored; }

@@ -1,12 +1,13 @@
 // The station-program server of both editions: the rotctld protocol on TCP
 // and aims by UDP datagram (N1MM's and PstRotator's packets), on
-// standalone Asio, served on a thread of its own so that answers never
-// wait behind the window's thread, which may be speaking for seconds.
+// standalone Asio, served on threads of its own so that answers never wait
+// behind the window's thread, which may be speaking for seconds.
 //
 // Answers come from the latest snapshot the window's thread published
 // (Publish); a turn or stop is handed back through the aim callback, which
-// runs on the server's thread and must only leave it for the window (the
-// editions put it in the lock-free RemoteAims slot).
+// runs on the server's threads, two at once at times, and must only leave
+// the aim for the window (the editions put it in the lock-free RemoteAims
+// slot).
 //
 // TCP: at most kMaxClients connections at once; when all are taken, a
 // newcomer gets the slot of the client that has gone longest without a
@@ -48,7 +49,7 @@ class StationServer {
   // once would only spin.
   static constexpr std::chrono::milliseconds kAcceptPause{250};
 
-  // `aim` runs on the server's thread. A client with no command for
+  // `aim` runs on the server's threads. A client with no command for
   // `idleLimit` loses its slot to a newcomer when all slots are taken.
   explicit StationServer(std::function<void(const RemoteAim&)> aim,
                          std::chrono::milliseconds idleLimit = kIdleLimit);
@@ -75,7 +76,7 @@ class StationServer {
   std::unique_ptr<Impl> impl_;
   int tcpPort_ = 0;
   std::vector<int> udpPorts_;
-  LinkSnapshot published_;  // the last snapshot handed to the server's thread
+  LinkSnapshot published_;  // the last snapshot handed to the server
 };
 
 }  // namespace rotavox

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "link/asio/station_server.h"
+#include "link/udp_aim.h"
 
 namespace rotavox::testing {
 namespace {
@@ -146,7 +147,8 @@ TEST(StationServerTest, ProbesSilentPeersWithKeepAlive) {
 }
 
 // An IPv6 address listens on IPv6 alone (Linux would take IPv4 on it too
-// unless told not to): over IPv4 the same port reaches nothing.
+// unless told not to): over IPv4 the same port reaches nothing. A logger
+// on IPv6 hears where the antenna is.
 TEST(StationServerTest, AnIpv6AddressListensOnIpv6Only) {
   for (const int type : {SOCK_STREAM, SOCK_DGRAM}) {
     SCOPED_TRACE(type == SOCK_STREAM ? "TCP on [::]" : "UDP on [::]");
@@ -175,14 +177,26 @@ TEST(StationServerTest, AnIpv6AddressListensOnIpv6Only) {
       ASSERT_EQ(connect(six.fd, at6, sizeof v6), 0);
       EXPECT_EQ(Ask(six, "_\n"), kInfoLine);
     } else {
+      const Socket logger(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+      sockaddr_in6 status = v6;
+      status.sin6_port = htons(static_cast<std::uint16_t>(kN1mmStatusPort));
+      ASSERT_EQ(bind(logger.fd, reinterpret_cast<const sockaddr*>(&status), sizeof status), 0);
       // Had the first been taken, it would come first.
-      const std::string ten = "<PST><AZIMUTH>10</AZIMUTH></PST>", twenty = "<PST><AZIMUTH>20</AZIMUTH></PST>";
+      const std::string ten = "<PST><AZIMUTH>10</AZIMUTH></PST>";
+      const std::string twenty = "<N1MMRotor><rotor>C BOX</rotor><goazi>20</goazi></N1MMRotor>";
       sendto(four.fd, ten.data(), ten.size(), 0, at4, sizeof v4);
       sendto(six.fd, twenty.data(), twenty.size(), 0, at6, sizeof v6);
       for (const auto until = Clock::now() + milliseconds(10000); aims == 0 && Clock::now() < until;) {
         std::this_thread::sleep_for(milliseconds(10));
       }
       EXPECT_EQ(azimuth, 20);
+      server.Publish({true, 146, false});
+      char heard[64] = {};
+      pollfd p{logger.fd, POLLIN, 0};
+      ASSERT_EQ(poll(&p, 1, 10000), 1);
+      const ssize_t got = recv(logger.fd, heard, sizeof heard, 0);
+      ASSERT_GT(got, 0);
+      EXPECT_EQ(std::string(heard, static_cast<std::size_t>(got)), "C BOX @ 1460");
     }
   }
 }

@@ -1,6 +1,6 @@
 # Fails when a file of the portable core includes anything but the C++
 # standard library or another core header. Platform code lives in the
-# qt/, posix/ and win32/ folders below a subsystem and is not checked.
+# qt/, posix/, win32/ and asio/ folders below a subsystem and is not checked.
 #
 # Usage: cmake -DROOT=<src dir> -P CheckCoreIncludes.cmake
 
@@ -28,7 +28,7 @@ foreach(dir IN LISTS core_dirs)
       elseif(line MATCHES "\"([^\"]+)\"")
         set(header "${CMAKE_MATCH_1}")
         string(REGEX MATCH "^[a-z]+" top "${header}")
-        if(NOT top IN_LIST core_dirs OR header MATCHES "/(qt|posix|win32)/" OR NOT EXISTS "${ROOT}/${header}")
+        if(NOT top IN_LIST core_dirs OR header MATCHES "/(qt|posix|win32|asio)/" OR NOT EXISTS "${ROOT}/${header}")
           list(APPEND failures "${file}: \"${header}\" is not a core header")
         endif()
       endif()

@@ -29,17 +29,55 @@ bool IsDottedQuad(std::string_view text) {
   }
 }
 
-// [ADDRESS:]PORT; the address defaults to loopback, since neither protocol
-// has any authentication.
+// An IPv6 address as the servers' conversion takes it: eight groups of one
+// to four hexadecimal digits joined by colons, or fewer where one "::"
+// stands for the zeros left out; the last two groups may be written as an
+// IPv4 address (::ffff:192.0.2.1). No zone (%eth0).
+bool IsIpv6(std::string_view text) {
+  const std::size_t gap = text.find("::");
+  if (gap != std::string_view::npos && text.find("::", gap + 1) != std::string_view::npos) return false;
+  int groups = 0;
+  // The groups on one side of the gap; the last side may end in IPv4.
+  const auto side = [&groups](std::string_view part, bool last) {
+    while (!part.empty()) {
+      const std::size_t colon = part.find(':');
+      const std::string_view group = part.substr(0, colon);
+      if (colon == std::string_view::npos && last && IsDottedQuad(group)) {
+        groups += 2;
+        return true;
+      }
+      if (group.empty() || group.size() > 4 ||
+          group.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
+        return false;
+      }
+      ++groups;
+      if (colon == std::string_view::npos) return true;
+      part.remove_prefix(colon + 1);
+      if (part.empty()) return false;  // a colon at the end
+    }
+    return true;
+  };
+  if (gap == std::string_view::npos) return side(text, true) && groups == 8;
+  return side(text.substr(0, gap), false) && side(text.substr(gap + 2), true) && groups <= 7;
+}
+
+// [ADDRESS:]PORT, an IPv6 address in brackets ([::1]:4533); the address
+// defaults to loopback, since neither protocol has any authentication.
 bool ParseEndpoint(const std::string& value, Endpoint* endpoint) {
   const std::size_t colon = value.rfind(':');
   const std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
-  if (colon != std::string::npos) endpoint->address = value.substr(0, colon);
+  bool address = true;
+  if (colon != std::string::npos) {
+    const std::string_view host = std::string_view(value).substr(0, colon);
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    endpoint->address = bracketed ? host.substr(1, host.size() - 2) : host;
+    address = bracketed ? IsIpv6(endpoint->address)
+                        : endpoint->address == "localhost" || IsDottedQuad(endpoint->address);
+  }
   bool digits = !port.empty() && port.size() <= 5;
   for (const char c : port) digits = digits && c >= '0' && c <= '9';
   endpoint->port = digits ? std::stoi(port) : 0;
-  return digits && endpoint->port >= 1 && endpoint->port <= 65535 &&
-         (endpoint->address == "localhost" || IsDottedQuad(endpoint->address));
+  return address && digits && endpoint->port >= 1 && endpoint->port <= 65535;
 }
 
 // The foreign option `arg` is, if any.
@@ -197,6 +235,9 @@ const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
                          back to port 13010 of the sender) and PstRotator
                          packets (its port 12000); ADDRESS defaults to
                          127.0.0.1
+                         ADDRESS is an IPv4 address, localhost (127.0.0.1)
+                         or an IPv6 address in brackets, which listens on
+                         IPv6 only: --rotctld [::1]:4533, --udp [::]:12040.
                          Neither protocol has any authentication: give
                          another address only on a network you trust
 )";

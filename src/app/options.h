@@ -9,7 +9,8 @@
 
 namespace rotavox {
 
-// Where a server listens: an IPv4 address (loopback unless given) and a port.
+// Where a server listens: an IPv4 or IPv6 address, without brackets
+// (IPv4 loopback unless given), and a port.
 struct Endpoint {
   std::string address = "127.0.0.1";
   int port = 0;
@@ -49,7 +50,8 @@ struct ParsedOptions {
 };
 
 // Takes "--name value" and "--name=value" alike, and "-h" for "--help".
-// An address must be an IPv4 address in dotted-quad form, or "localhost".
+// An address must be an IPv4 address in dotted-quad form, "localhost", or an
+// IPv6 address in brackets ([::1]:4533).
 // Arguments that are none of the program's options or of `foreign` are an
 // error.
 ParsedOptions ParseOptions(const std::vector<std::string>& args,

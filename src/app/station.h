@@ -1,5 +1,5 @@
-// Opens an edition's station server on the ports the options name, the
-// same way on both editions.
+// Opens the station server on the ports the options name, the same way on
+// both editions.
 #pragma once
 
 #include <string>
@@ -13,8 +13,8 @@ inline bool WantsStationServer(const Options& options) {
   return options.rotctldPort != 0 || !options.udp.empty();
 }
 
-// `Server` is the edition's StationServer. False, with a reason, when a
-// port cannot be had.
+// `Server` is the StationServer (link/asio, which the core does not
+// include). False, with a reason, when a port cannot be had.
 template <class Server>
 bool StartStationServer(Server& server, const Options& options, std::string* error) {
   if (options.rotctldPort != 0 && !server.ListenTcp(options.rotctldAddress, options.rotctldPort, error)) {

@@ -1,4 +1,4 @@
-// Aims from station programs on their way from the server's thread to the
+// Aims from station programs on their way from the server's threads to the
 // window's.
 //
 // However fast station programs aim, at most one aim waits, the newest: a

@@ -21,7 +21,7 @@
 // lines, "RPRT n"); with ';', '|' or ',' the same on one line, with that
 // separator. Decimal commas are taken as points.
 //
-// Everything here runs on the server's thread: it reads only the snapshot
+// Everything here runs on the server's threads: it reads only the snapshot
 // and hands turns to the window's thread through the caller.
 #pragma once
 
@@ -44,6 +44,7 @@ struct LinkSnapshot {
   bool linked = false;  // START done and the box has answered since
   std::int32_t bearing = 0;
   bool turning = false;  // the box reports busy
+  bool operator==(const LinkSnapshot&) const = default;
 };
 
 // What a remote client asks of the antenna.

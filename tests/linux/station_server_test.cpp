@@ -1,6 +1,6 @@
-// The Linux station server over real loopback sockets: who gets a slot
-// when all are taken, the probing of silent peers, and a server that runs
-// out of descriptors.
+// The station server over real loopback sockets on Linux: who gets a slot
+// when all are taken, the probing of silent peers, a server that runs out
+// of descriptors, and IPv6.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,13 +11,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "link/posix/station_server.h"
+#include "link/asio/station_server.h"
+#include "link/udp_aim.h"
 
 namespace rotavox::testing {
 namespace {
@@ -142,6 +144,61 @@ TEST(StationServerTest, ProbesSilentPeersWithKeepAlive) {
   EXPECT_EQ(keepAlive, 1);
   EXPECT_GT(idle, 0);
   EXPECT_LE(idle, 120);  // a vanished peer is found within minutes, not hours
+}
+
+// An IPv6 address listens on IPv6 alone (Linux would take IPv4 on it too
+// unless told not to): over IPv4 the same port reaches nothing. A logger
+// on IPv6 hears where the antenna is.
+TEST(StationServerTest, AnIpv6AddressListensOnIpv6Only) {
+  for (const int type : {SOCK_STREAM, SOCK_DGRAM}) {
+    SCOPED_TRACE(type == SOCK_STREAM ? "TCP on [::]" : "UDP on [::]");
+    std::atomic<int> aims{0};
+    std::atomic<int> azimuth{-1};  // of the first aim
+    StationServer server([&](const RemoteAim& aim) {
+      if (aims++ == 0) azimuth = aim.azimuth;
+    });
+    std::string error;
+    const bool tcp = type == SOCK_STREAM;
+    ASSERT_TRUE(tcp ? server.ListenTcp("::", 0, &error) : server.ListenUdp("::", 0, &error)) << error;
+    ASSERT_TRUE(server.Start(&error)) << error;
+    const int port = tcp ? server.TcpPort() : server.UdpPorts()[0];
+    const sockaddr_in v4 = Loopback(port);
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<std::uint16_t>(port));
+    v6.sin6_addr = in6addr_loopback;
+    const Socket four(socket(AF_INET, type | SOCK_CLOEXEC, 0));
+    const Socket six(socket(AF_INET6, type | SOCK_CLOEXEC, 0));
+    if (six.fd < 0) GTEST_SKIP() << "no IPv6 here";
+    const auto* at4 = reinterpret_cast<const sockaddr*>(&v4);
+    const auto* at6 = reinterpret_cast<const sockaddr*>(&v6);
+    if (tcp) {
+      EXPECT_NE(connect(four.fd, at4, sizeof v4), 0);
+      ASSERT_EQ(connect(six.fd, at6, sizeof v6), 0);
+      EXPECT_EQ(Ask(six, "_\n"), kInfoLine);
+    } else {
+      const Socket logger(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+      sockaddr_in6 status = v6;
+      status.sin6_port = htons(static_cast<std::uint16_t>(kN1mmStatusPort));
+      ASSERT_EQ(bind(logger.fd, reinterpret_cast<const sockaddr*>(&status), sizeof status), 0);
+      // Had the first been taken, it would come first.
+      const std::string ten = "<PST><AZIMUTH>10</AZIMUTH></PST>";
+      const std::string twenty = "<N1MMRotor><rotor>C BOX</rotor><goazi>20</goazi></N1MMRotor>";
+      sendto(four.fd, ten.data(), ten.size(), 0, at4, sizeof v4);
+      sendto(six.fd, twenty.data(), twenty.size(), 0, at6, sizeof v6);
+      for (const auto until = Clock::now() + milliseconds(10000); aims == 0 && Clock::now() < until;) {
+        std::this_thread::sleep_for(milliseconds(10));
+      }
+      EXPECT_EQ(azimuth, 20);
+      server.Publish({true, 146, false});
+      char heard[64] = {};
+      pollfd p{logger.fd, POLLIN, 0};
+      ASSERT_EQ(poll(&p, 1, 10000), 1);
+      const ssize_t got = recv(logger.fd, heard, sizeof heard, 0);
+      ASSERT_GT(got, 0);
+      EXPECT_EQ(std::string(heard, static_cast<std::size_t>(got)), "C BOX @ 1460");
+    }
+  }
 }
 
 double ProcessCpuSeconds() {

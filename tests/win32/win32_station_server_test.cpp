@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/win32/station_server.h"
+#include "link/asio/station_server.h"
 
 namespace rotavox::testing {
 namespace {

@@ -19,10 +19,10 @@
 #include "app/program.h"
 #include "app/settings_store.h"
 #include "app/station.h"
+#include "link/asio/station_server.h"
 #include "common/presets.h"
 #include "link/posix/com_names.h"
 #include "link/posix/posix_serial_port.h"
-#include "link/posix/station_server.h"
 #include "link/remote_aims.h"
 #include "posix/pty_cbox.h"
 #include "speech/linux/linux_beep.h"
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
   if (const auto stop = TakeOptions(raw, options, overrides, foreign)) return *stop;
   // The station ports are taken before Qt starts, so that one that cannot
   // be had is reported like any other mistake, with or without a display.
-  // The server's thread leaves aims here for the poll tick; declared
+  // The server's threads leave aims here for the poll tick; declared
   // before the server, which goes first.
   RemoteAims remoteAims;
   std::unique_ptr<StationServer> server;

@@ -12,8 +12,8 @@
 #include "app/station.h"
 #include "app/win32/win32_settings_store.h"
 #include "common/presets.h"
+#include "link/asio/station_server.h"
 #include "link/remote_aims.h"
-#include "link/win32/station_server.h"
 #include "link/win32/win32_serial_port.h"
 #include "speech/win32/sapi_voice.h"
 #include "ui/win32/win32_desktop.h"
@@ -140,7 +140,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::SapiVoiceProvider voices(options.rate);
   rotavox::Win32SettingsStore settings;
   rotavox::Win32SettingsStore presets(rotavox::kPresetsFileName);
-  // The server's thread leaves aims here for the poll tick; declared
+  // The server's threads leave aims here for the poll tick; declared
   // before the server, which goes first.
   rotavox::RemoteAims remoteAims;
   std::unique_ptr<rotavox::StationServer> server;

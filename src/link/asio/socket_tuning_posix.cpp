@@ -1,0 +1,62 @@
+// Station sockets on Linux and other POSIX systems (see socket_tuning.h).
+#include "link/asio/socket_tuning.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+namespace rotavox::station {
+namespace {
+
+// The speech server that libspeechd may start is a child of this process:
+// a listening socket it inherited would keep the port taken after we end.
+void CloseOnExec(int fd) { fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC); }
+
+void Set(int fd, int level, int name, int value) { setsockopt(fd, level, name, &value, sizeof value); }
+
+}  // namespace
+
+void PrepareListener(asio::ip::tcp::acceptor& acceptor, std::error_code& error) {
+  CloseOnExec(acceptor.native_handle());
+  acceptor.set_option(asio::socket_base::reuse_address(true), error);
+}
+
+void PrepareDatagramSocket(asio::ip::udp::socket& socket, std::error_code&) {
+  CloseOnExec(socket.native_handle());
+}
+
+void PrepareConnection(asio::ip::tcp::socket& socket) {
+  const int fd = socket.native_handle();
+  CloseOnExec(fd);
+  Set(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+  Set(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
+  Set(fd, IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(kKeepAliveIdle.count()));
+  Set(fd, IPPROTO_TCP, TCP_KEEPINTVL, static_cast<int>(kKeepAliveInterval.count()));
+  Set(fd, IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
+}
+
+bool ConnectionGone(const std::error_code& error) {
+  if (error.category() != std::system_category()) return false;
+  switch (error.value()) {
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string Reason(const std::error_code& error) { return error.message(); }
+
+}  // namespace rotavox::station

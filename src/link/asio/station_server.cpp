@@ -1,0 +1,246 @@
+// The station-program server on Asio (see station_server.h). Reads as the
+// life of the server: the ports are opened and bound before Start, Start
+// sets the accept and datagram chains going on the server's threads, and
+// the destructor stops them and closes everything.
+#include "link/asio/station_server.h"
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ip/udp.hpp>
+#include <asio/ip/v6_only.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/thread_pool.hpp>
+
+#include <array>
+#include <atomic>
+#include <bit>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "link/asio/slot_manager.h"
+#include "link/asio/socket_tuning.h"
+#include "link/udp_aim.h"
+
+namespace rotavox {
+namespace {
+
+using asio::ip::tcp;
+using asio::ip::udp;
+
+// How many connections may wait in the listen queue: as many as there
+// are slots.
+constexpr int kListenBacklog = kStationMaxClients;
+// Threads that serve the connections, each running an io_context of its
+// own: on a machine with two cores or more, two clients are answered at
+// once, as a daemon with a thread per client answers them, and each
+// connection's work stays on the one thread it was given.
+constexpr std::size_t kServerThreads = 2;
+
+// "127.0.0.1:4533", "[::1]:4533".
+std::string Where(const std::string& address, int port) {
+  const bool v6 = address.find(':') != std::string::npos;
+  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
+// Opens, binds and (for TCP) listens on `address`:`port`, for `option`
+// ("--rotctld"); false with the reason in `error`.
+template <typename Socket>
+bool Open(Socket& socket, const std::string& option, const std::string& address, int port, std::string* error,
+          void (*prepare)(Socket&, std::error_code&)) {
+  std::error_code failure;
+  const std::string host = address == "localhost" ? "127.0.0.1" : address;
+  const asio::ip::address ip = asio::ip::make_address(host, failure);
+  if (failure) {
+    *error = option + ": " + address + " is no IP address";
+    return false;
+  }
+  const typename Socket::endpoint_type at(ip, static_cast<unsigned short>(port));
+  socket.open(at.protocol(), failure);
+  if (!failure) prepare(socket, failure);
+  // Linux would take IPv4 on an IPv6 socket too; Windows would not.
+  if (!failure && ip.is_v6()) socket.set_option(asio::ip::v6_only(true), failure);
+  if (!failure) socket.bind(at, failure);
+  if constexpr (std::is_same_v<Socket, tcp::acceptor>) {
+    if (!failure) socket.listen(kListenBacklog, failure);
+  }
+  if (failure) {
+    *error = option + ": cannot listen on " + Where(address, port) + ": " + station::Reason(failure);
+    return false;
+  }
+  return true;
+}
+
+// A sender's address as UdpAims keeps it, and back.
+// (Both keep an IPv4 address's bytes in network order.)
+PeerAddress Peer(const asio::ip::address& address) {
+  if (!address.is_v4()) return PeerAddress{address.to_v6().to_bytes()};
+  return PeerAddress::FromIpv4(std::bit_cast<std::uint32_t>(address.to_v4().to_bytes()));
+}
+
+asio::ip::address Address(const PeerAddress& peer) {
+  using Ipv4Bytes = asio::ip::address_v4::bytes_type;
+  if (peer.IsIpv4()) return asio::ip::address_v4(std::bit_cast<Ipv4Bytes>(peer.Ipv4()));
+  return asio::ip::address_v6(peer.bytes);
+}
+
+// One UDP port: its socket, and the datagram being received.
+struct DatagramPort {
+  explicit DatagramPort(const asio::any_io_executor& strand) : socket(strand) {}
+  udp::socket socket;
+  udp::endpoint from;
+  // One byte more than any aim, so that a longer datagram shows.
+  std::array<char, kUdpMaxDatagram + 1> buffer;
+};
+
+// One of the server's threads and what runs on it.
+struct Lane {
+  asio::io_context io{1};
+  // Keeps io.run() going between events, whatever is outstanding.
+  asio::executor_work_guard<asio::io_context::executor_type> running = asio::make_work_guard(io);
+  // A socket made now makes the lane's reactor now, with the descriptors
+  // it needs, rather than with its first connection, when the process may
+  // have none left to give.
+  tcp::socket ready{io};
+};
+
+}  // namespace
+
+struct StationServer::Impl {
+  Impl(std::function<void(const RemoteAim&)> aim, std::chrono::milliseconds idleLimit)
+      : answers(std::move(aim)), slots(home, idleLimit) {}
+  // The connections close as the io_contexts drop their handlers.
+  ~Impl() {
+    for (Lane& lane : lanes) lane.io.stop();
+    if (threads) threads->join();
+  }
+
+  void Accept();
+  void Receive(std::size_t port);
+  void Take(const LinkSnapshot& snapshot);
+
+  // First, so that they go last: every socket and timer below is theirs.
+  std::array<Lane, kServerThreads> lanes;
+  std::size_t nextLane = 0;
+  // The listener, the datagrams and the slots are served on the last lane.
+  // It goes first when the server does (an array's last element is the
+  // first to go), since what waits there may hold sockets of the others:
+  // connections on their way in, or on their way out of their slots.
+  asio::any_io_executor home = lanes.back().io.get_executor();
+  tcp::acceptor acceptor{home};
+  asio::steady_timer acceptPause{home};
+  std::deque<DatagramPort> udp;  // each stays where it is while receiving
+  station::Answers answers;
+  station::SlotManager slots;
+  std::optional<UdpAims> datagrams;
+  std::atomic<std::uint64_t> ignored{0};
+  std::optional<asio::thread_pool> threads;  // the server's threads, once started
+};
+
+void StationServer::Impl::Accept() {
+  // Each connection on the next thread in turn.
+  asio::io_context& lane = lanes[nextLane++ % lanes.size()].io;
+  acceptor.async_accept(lane, [this](std::error_code error, tcp::socket socket) {
+    if (error == asio::error::operation_aborted) return;
+    if (!error) {
+      station::PrepareConnection(socket);
+      slots.Admit(std::move(socket), answers, StationClock::now());
+    } else if (!station::ConnectionGone(error)) {
+      // Out of descriptors or memory (EMFILE, ENFILE, ENOBUFS, ENOMEM;
+      // WSAEMFILE, WSAENOBUFS), or anything unforeseen: the connection
+      // is still queued, so wait a while before trying it again.
+      acceptPause.expires_after(kAcceptPause);
+      acceptPause.async_wait([this](std::error_code stopped) {
+        if (!stopped) Accept();
+      });
+      return;
+    }
+    Accept();
+  });
+}
+
+void StationServer::Impl::Receive(std::size_t port) {
+  DatagramPort& p = udp[port];
+  p.socket.async_receive_from(asio::buffer(p.buffer), p.from, [this, port, &p](std::error_code error,
+                                                                                std::size_t got) {
+    if (error == asio::error::operation_aborted) return;
+    // A datagram longer than the buffer comes cut to its size (POSIX) or
+    // as message_size (Windows); either way it is longer than any aim.
+    // Other errors (a logger's port closed, reported by Windows on the
+    // next receive) concern no datagram.
+    if (!error || error == asio::error::message_size) {
+      const std::size_t size = error ? p.buffer.size() : got;
+      const std::string_view bytes(p.buffer.data(), size);
+      const auto aim = datagrams->Receive(port, Peer(p.from.address()), bytes, size, UdpAims::Clock::now());
+      ignored = datagrams->Ignored();
+      if (aim) answers.aim(*aim);
+    }
+    Receive(port);
+  });
+}
+
+void StationServer::Impl::Take(const LinkSnapshot& snapshot) {
+  answers.Publish(snapshot);
+  for (const UdpAims::Status& status : datagrams->Publish(snapshot)) {
+    std::error_code ignoredError;  // a logger that is gone misses nothing it needs
+    udp[status.socket].socket.send_to(asio::buffer(status.text),
+                                      udp::endpoint(Address(status.to), kN1mmStatusPort), 0, ignoredError);
+  }
+}
+
+StationServer::StationServer(std::function<void(const RemoteAim&)> aim, std::chrono::milliseconds idleLimit)
+    : impl_(std::make_unique<Impl>(std::move(aim), idleLimit)) {}
+
+StationServer::~StationServer() = default;
+
+bool StationServer::ListenTcp(const std::string& address, int port, std::string* error) {
+  if (!Open(impl_->acceptor, "--rotctld", address, port, error, &station::PrepareListener)) return false;
+  tcpPort_ = impl_->acceptor.local_endpoint().port();
+  return true;
+}
+
+bool StationServer::ListenUdp(const std::string& address, int port, std::string* error) {
+  DatagramPort& p = impl_->udp.emplace_back(impl_->home);
+  if (!Open(p.socket, "--udp", address, port, error, &station::PrepareDatagramSocket)) {
+    impl_->udp.pop_back();
+    return false;
+  }
+  // Status datagrams are sent from the server's threads and must never
+  // hold them up.
+  std::error_code ignored;
+  p.socket.non_blocking(true, ignored);
+  udpPorts_.push_back(p.socket.local_endpoint().port());
+  return true;
+}
+
+bool StationServer::Start(std::string* error) {
+  Impl& s = *impl_;
+  s.datagrams.emplace(s.udp.size());
+  if (s.acceptor.is_open()) s.Accept();
+  for (std::size_t port = 0; port < s.udp.size(); ++port) s.Receive(port);
+  try {
+    // Asio's own threads, which both systems' toolchains can start (the
+    // Windows one has no std::thread).
+    s.threads.emplace(kServerThreads);
+  } catch (const std::system_error& e) {
+    *error = std::string("station server: cannot start its threads: ") + e.what();
+    return false;
+  }
+  for (Lane& lane : s.lanes) asio::post(*s.threads, [&lane] { lane.io.run(); });
+  return true;
+}
+
+void StationServer::Publish(const LinkSnapshot& snapshot) {
+  // Only news crosses to the server.
+  if (snapshot == published_) return;
+  published_ = snapshot;
+  asio::post(impl_->home, [impl = impl_.get(), snapshot] { impl->Take(snapshot); });
+}
+
+std::uint64_t StationServer::Ignored() const { return impl_->ignored; }
+
+}  // namespace rotavox

@@ -2,11 +2,12 @@
 #include "common/country_file.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+
+#include "common/number.h"
 
 namespace rotavox {
 namespace {
@@ -29,24 +30,11 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
-// A whole field read as a decimal number ("+" allowed); nothing otherwise.
-std::optional<double> Decimal(std::string_view text) {
-  text = Trimmed(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  double value = 0;
-  const char* end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 // A position in the file's signs (longitude west positive), turned east
 // positive; nothing when out of range.
 std::optional<GeoPoint> Position(std::string_view latitude, std::string_view longitude) {
-  const std::optional<double> lat = Decimal(latitude);
-  const std::optional<double> lon = Decimal(longitude);
+  const std::optional<double> lat = ReadDecimal(Trimmed(latitude));
+  const std::optional<double> lon = ReadDecimal(Trimmed(longitude));
   if (!lat || !lon || std::abs(*lat) > 90 || std::abs(*lon) > 180) return std::nullopt;
   return GeoPoint{*lat, *lon == 0 ? 0.0 : -*lon};
 }

@@ -161,4 +161,19 @@ std::string NumberText(std::int64_t value) {
   return digits;
 }
 
+std::optional<double> ReadDecimal(std::string_view word) {
+  std::string text(word);
+  for (char& c : text) {
+    if (c == ',') c = '.';
+  }
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 }  // namespace rotavox

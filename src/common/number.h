@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,5 +40,10 @@ std::int32_t ToInt32(double value);
 // negative one, then the digits without leading zeros (1045 -> " 1045").
 // Callers pick characters from it by position and rely on the lead blank.
 std::string NumberText(std::int64_t value);
+
+// A whole word read as a decimal number (a leading "+" allowed), a point or
+// a comma as the decimal mark, as station programs and data files write
+// them; anything left over, or no finite value, makes it no number.
+std::optional<double> ReadDecimal(std::string_view word);
 
 }  // namespace rotavox

@@ -1,10 +1,7 @@
 // Station-program protocol (see rotctld.h).
 #include "link/rotctld.h"
 
-#include <charconv>
-#include <cmath>
 #include <cstdio>
-#include <system_error>
 #include <vector>
 
 #include "common/context.h"
@@ -73,21 +70,6 @@ std::string Render(const Response& r, char separator, bool extended) {
 }
 
 }  // namespace
-
-std::optional<double> ReadDecimal(std::string_view word) {
-  std::string text(word);
-  for (char& c : text) {
-    if (c == ',') c = '.';
-  }
-  if (!text.empty() && text[0] == '+') text.erase(0, 1);
-  double value = 0;
-  const char* end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) {
-    return std::nullopt;
-  }
-  return value;
-}
 
 LinkSnapshot TakeSnapshot(const ProgramState& s) {
   LinkSnapshot snapshot;

@@ -75,9 +75,6 @@ inline constexpr std::size_t kRotctldMaxPending = 64 * 1024;
 
 RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot);
 
-// A whole word read as a number, a point or a comma as the decimal mark;
-// anything left over, or no finite value, makes it no number.
-std::optional<double> ReadDecimal(std::string_view word);
 
 // One connection as the servers see it, without the socket: bytes come in,
 // answers wait to go out. Each complete line is answered; a line longer

@@ -42,7 +42,6 @@ namespace rotavox {
 class StationServer {
  public:
   static constexpr int kMaxClients = kStationMaxClients;
-  static constexpr std::size_t kMaxPending = kRotctldMaxPending;
   static constexpr std::chrono::milliseconds kIdleLimit = kStationIdleLimit;
   // How long accept is left alone after it found no descriptor or memory
   // for a new connection: the connection stays queued, so trying again at

@@ -7,6 +7,7 @@
 #include "app/settings_store.h"
 #include "common/context.h"
 #include "common/state.h"
+#include "link/cbox_rotator.h"
 #include "link/protocol.h"
 #include "link/serial_port.h"
 #include "speech/speak.h"
@@ -65,7 +66,7 @@ void RunMainDialog(Context& context, Shell& shell) {
 void EndProgram(Context& context, SettingsStore& settings) {
   Speak(context, "Goodbye");
   context.dialog.KillTimer(context.state.PollTimerId);
-  context.port.Close();
+  context.rotator.Close();
   SaveSettings(context.state, settings);
 }
 
@@ -74,7 +75,8 @@ int RunProgram(Platform& platform) {
   state.ScreenReader = platform.screenReader;
   state.HomeLocator = platform.homeLocator;
   state.CountryFilePath = platform.countryFile;
-  Context context{state,          platform.dialog,  platform.desktop, platform.port,
+  CBoxRotator rotator(state, platform.port, platform.network);
+  Context context{state,          platform.dialog,  platform.desktop, rotator,
                   platform.voices, platform.surface, platform.steps,   platform.remoteAims,
                   platform.presets};
   platform.shell.BeginSession();

@@ -16,6 +16,7 @@ struct ProgramState;
 class Dialog;
 class Desktop;
 class SerialPort;
+class NetworkLine;
 class VoiceProvider;
 class StepInputs;
 class SettingsStore;
@@ -64,6 +65,9 @@ struct Platform {
   std::string countryFile = {};
   // Where the presets are kept (PRESETS.TXT); none: no presets.
   SettingsStore* presets = nullptr;
+  // The TCP line to a network serial server; none: network addresses in
+  // the Com Port box reach nothing.
+  NetworkLine* network = nullptr;
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.

@@ -8,7 +8,7 @@ namespace rotavox {
 struct ProgramState;
 class Dialog;
 class Desktop;
-class SerialPort;
+class Rotator;
 class VoiceProvider;
 class Surface;
 class StepInputs;
@@ -19,7 +19,8 @@ struct Context {
   ProgramState& state;
   Dialog& dialog;
   Desktop& desktop;
-  SerialPort& port;
+  // The rotator behind the line that START opens.
+  Rotator& rotator;
   VoiceProvider& voices;
   Surface& surface;
   StepInputs& steps;

@@ -8,8 +8,7 @@
 #include "common/number.h"
 #include "common/state.h"
 #include "link/poll.h"
-#include "link/protocol.h"
-#include "link/serial_port.h"
+#include "link/rotator.h"
 
 namespace rotavox {
 namespace {
@@ -222,13 +221,11 @@ std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const Link
 
 void RemoteGoTo(Context& context, std::int32_t azimuth) {
   if (azimuth == context.state.CurrentBearing) return;
-  context.port.Send(GoToFrame(std::to_string(azimuth)));
+  context.rotator.GoTo(std::to_string(azimuth));
   context.state.RemoteTurnTime = std::chrono::steady_clock::now();
 }
 
-void RemoteStop(Context& context) {
-  context.port.Send(GoToFrame(std::to_string(context.state.CurrentBearing)));
-}
+void RemoteStop(Context& context) { context.rotator.Stop(); }
 
 void RemoteAimAt(Context& context, const RemoteAim& aim) {
   if (aim.kind == RemoteAim::Kind::kTurn) {

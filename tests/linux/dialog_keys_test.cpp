@@ -150,7 +150,7 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     rig.state.ScreenReader = parsed.options.screenReader;
     rig.state.CountryFilePath =
         parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat" : parsed.options.countryFile;
-    Context context{rig.state, dialog,         rig.desktop, rig.port, rig.voices,
+    Context context{rig.state, dialog,         rig.desktop, rig.rotator, rig.voices,
                     dialog.Compass(), dialog, nullptr,     &rig.presets};
     StartProgram(rig.state, rig.store);
     dialog.CreateMainDialog(context);

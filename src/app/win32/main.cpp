@@ -13,6 +13,7 @@
 #include "app/win32/win32_settings_store.h"
 #include "common/presets.h"
 #include "link/asio/station_server.h"
+#include "link/asio/tcp_line.h"
 #include "link/remote_aims.h"
 #include "link/win32/win32_serial_port.h"
 #include "speech/win32/sapi_voice.h"
@@ -137,6 +138,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::Win32MainDialog dialog;
   rotavox::Win32Desktop desktop;
   rotavox::Win32SerialPort port;
+  rotavox::TcpLine network;  // network addresses in the Com Port box
   rotavox::SapiVoiceProvider voices(options.rate);
   rotavox::Win32SettingsStore settings;
   rotavox::Win32SettingsStore presets(rotavox::kPresetsFileName);
@@ -160,7 +162,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
                              &remoteAims, options.home,
                              options.countryFile.empty() ? CountryFileBesideProgram()
                                                          : ToAnsi(options.countryFile),
-                             &presets};
+                             &presets, &network};
   rotavox::RunProgram(platform);
   return 0;
 }

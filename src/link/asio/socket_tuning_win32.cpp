@@ -26,6 +26,8 @@ void PrepareDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error
   KeepPortOurs(socket, error);
 }
 
+std::size_t UnsentBytes(asio::ip::tcp::socket&) { return 0; }
+
 void PrepareConnection(asio::ip::tcp::socket& socket) {
   std::error_code ignored;
   socket.set_option(asio::ip::tcp::no_delay(true), ignored);

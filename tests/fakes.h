@@ -27,6 +27,8 @@
 #include "link/serial_port.h"
 #include "link/step_inputs.h"
 #include "speech/voice.h"
+#include "target/countries.h"
+#include "target/preset_book.h"
 #include "ui/desktop.h"
 #include "ui/dialog.h"
 #include "ui/handler.h"
@@ -363,8 +365,10 @@ struct Rig {
   FakeSurface surface{log};
   FakeSteps steps;
   MemorySettingsStore store;
-  MemorySettingsStore presets;  // PRESETS.TXT
-  Context context{state, dialog, desktop, port, voices, surface, steps, nullptr, &presets};
+  MemorySettingsStore presetsFile;  // PRESETS.TXT
+  PresetBook presets{&presetsFile};
+  Countries countries;  // none, unless a test gives one
+  Context context{state, dialog, desktop, port, voices, surface, steps, nullptr, &presets, &countries};
 
   Rig() {
     dialog.handler = [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

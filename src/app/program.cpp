@@ -10,6 +10,8 @@
 #include "link/protocol.h"
 #include "link/serial_port.h"
 #include "speech/speak.h"
+#include "target/countries.h"
+#include "target/preset_book.h"
 #include "ui/dialog.h"
 #include "ui/handler.h"
 #include "ui/messages.h"
@@ -45,12 +47,6 @@ void StartProgram(ProgramState& state, SettingsStore& settings) {
   state.TitleText = kTitleText;
 }
 
-void LoadPresets(ProgramState& state, SettingsStore& presets) {
-  const StoredSettings stored = presets.Read();
-  presets.RemoveLeftovers();
-  state.StoredPresets = stored.kind == StoredSettings::Kind::kRead ? ParsePresets(stored.bytes) : Presets{};
-}
-
 void RunMainDialog(Context& context, Shell& shell) {
   HandleDialogMessage(context, kWmInitDialog, 0, 0);
   const Size size = shell.ClientSize();
@@ -73,13 +69,16 @@ int RunProgram(Platform& platform) {
   ProgramState state;
   state.ScreenReader = platform.screenReader;
   state.HomeLocator = platform.homeLocator;
-  state.CountryFilePath = platform.countryFile;
-  Context context{state,          platform.dialog,  platform.desktop, platform.port,
-                  platform.voices, platform.surface, platform.steps,   platform.remoteAims,
-                  platform.presets};
+  // The services the run owns: the presets, and the country file, which is
+  // read on first need.
+  PresetBook presets(platform.presets);
+  Countries countries(platform.countryFile);
+  Context context{state,           platform.dialog,  platform.desktop, platform.port,
+                  platform.voices,  platform.surface, platform.steps,   platform.remoteAims,
+                  &presets,         &countries};
   platform.shell.BeginSession();
   StartProgram(state, platform.settings);
-  if (platform.presets) LoadPresets(state, *platform.presets);
+  presets.Load();
   {
     const RunningRegistration registration(state, platform.settings);
     platform.shell.CreateMainDialog(context);

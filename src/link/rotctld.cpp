@@ -10,6 +10,7 @@
 #include "link/poll.h"
 #include "link/protocol.h"
 #include "link/serial_port.h"
+#include "target/aim.h"
 
 namespace rotavox {
 namespace {
@@ -131,7 +132,7 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
     } else if (!snapshot.linked) {
       r.status = kIoError;
     } else {
-      answer.aim = RemoteAim{RemoteAim::Kind::kTurn, ToInt32(*az)};
+      answer.aim = RemoteAim{RemoteAim::Kind::kTurn, AimBearing(*az)};
       r.status = 0;
     }
   } else if (name == "stop") {

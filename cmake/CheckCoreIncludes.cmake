@@ -13,7 +13,7 @@ set(standard_headers
   iostream istream iterator limits list map memory mutex numbers numeric optional ostream
   random ranges ratio set span sstream stdexcept string string_view system_error tuple
   type_traits typeinfo unordered_map unordered_set utility variant vector)
-set(core_dirs common link speech display ui app)
+set(core_dirs common target link speech display ui app)
 
 set(failures "")
 foreach(dir IN LISTS core_dirs)

@@ -30,6 +30,8 @@
 #include "link/serial_port.h"
 #include "link/step_inputs.h"
 #include "speech/voice.h"
+#include "target/countries.h"
+#include "target/preset_book.h"
 #include "ui/desktop.h"
 #include "ui/dialog.h"
 #include "ui/handler.h"
@@ -402,8 +404,10 @@ struct Rig {
   FakeSurface surface{log};
   FakeSteps steps;
   MemorySettingsStore store;
-  MemorySettingsStore presets;  // PRESETS.TXT
-  Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets};
+  MemorySettingsStore presetsFile;  // PRESETS.TXT
+  PresetBook presets{&presetsFile};
+  Countries countries;  // none, unless a test gives one
+  Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets, &countries};
 
   Rig() {
     dialog.handler = [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

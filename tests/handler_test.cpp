@@ -288,8 +288,8 @@ TEST(Session, OneGoFromStartToArrival) {
 TEST(Session, PresetsFromTheFileAndTheirFaults) {
   Rig rig;
   rig.StartWithFile("\"3\",1\r\n");
-  rig.presets.stored = {StoredSettings::Kind::kRead, "4,180,South\r\n"};
-  LoadPresets(rig.state, rig.presets);
+  rig.presetsFile.stored = {StoredSettings::Kind::kRead, "4,180,South\r\n"};
+  rig.presets.Load();
   rig.StartLink();
   rig.port.Arrive("\x02" "A,L,45,0,0\r\x02" "A,?,50,B\r");
   rig.dialog.Tick();
@@ -300,8 +300,8 @@ TEST(Session, PresetsFromTheFileAndTheirFaults) {
   EXPECT_EQ(rig.Said(), (Texts{"Preset 4 South", "Preset 1 set to 0 0 7 "}));
   EXPECT_EQ(rig.Sent(), Texts{"<STX>AG180<CR>"});
   EXPECT_EQ(rig.dialog.Text(kGoToBox), "7");
-  EXPECT_EQ(rig.presets.writes.back(), "1,\"7\"\r\n4,180,South\r\n");
-  rig.presets.writable = false;
+  EXPECT_EQ(rig.presetsFile.writes.back(), "1,\"7\"\r\n4,180,South\r\n");
+  rig.presetsFile.writable = false;
   rig.dialog.controls[kGoToBox].text = "8";
   rig.ClearLog();
   rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
@@ -310,7 +310,7 @@ TEST(Session, PresetsFromTheFileAndTheirFaults) {
   rig.ClearLog();
   rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
   EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: the GoTo box holds a control character"});
-  EXPECT_EQ(rig.state.StoredPresets[0].target, "7");
+  EXPECT_EQ(rig.presets.At(1).target, "7");
   // After the alarm: nothing, though the antenna was turning.
   rig.state.SilentTicks = kAlarmRaised;
   rig.ClearLog();

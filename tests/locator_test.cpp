@@ -7,7 +7,8 @@
 #include "common/country_file.h"
 #include "common/locator.h"
 #include "fakes.h"
-#include "ui/locator_aim.h"
+#include "target/aim.h"
+#include "target/target.h"
 
 namespace rotavox::testing {
 namespace {
@@ -139,12 +140,13 @@ TEST(LocatorAim, WordsBearingAndTheTextsThatAreNone) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.home) + " / '" + c.text + "'");
-    const std::optional<AimPlan> plan = PlanLocatorAim(c.home, c.text);
-    ASSERT_EQ(plan.has_value(), c.aim);
-    if (!plan) continue;
-    EXPECT_EQ(plan->sameSquare, c.same);
-    EXPECT_EQ(plan->bearing, c.bearing);
-    EXPECT_EQ(plan->words, c.words);
+    const Target target = ParseTarget(c.text);
+    ASSERT_EQ(target.kind == Target::Kind::kLocator && *c.home, c.aim);
+    if (!c.aim) continue;
+    const AimPlan plan = PlanAim(target, c.home, CountryFile());
+    EXPECT_EQ(plan.outcome == AimPlan::Outcome::kSameSquare, c.same);
+    EXPECT_EQ(plan.bearing, c.bearing);
+    EXPECT_EQ(plan.words, c.words);
   }
 }
 
@@ -214,10 +216,10 @@ TEST(CallAim, BearingsAgreeWithAPublishedCalculator) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.home) + " to " + c.call);
-    const std::optional<AimPlan> plan = PlanCallAim(c.home, file, c.call);
-    ASSERT_TRUE(plan && plan->found);
-    EXPECT_EQ(plan->bearing, c.bearing);
-    EXPECT_EQ(plan->distanceKm, std::lround(c.km * kEarthRadiusKm / (111.2 * 180 / std::numbers::pi)));
+    const AimPlan plan = PlanAim(ParseTarget(c.call), c.home, file);
+    ASSERT_EQ(plan.outcome, AimPlan::Outcome::kTurn);
+    EXPECT_EQ(plan.bearing, c.bearing);
+    EXPECT_EQ(plan.distanceKm, std::lround(c.km * kEarthRadiusKm / (111.2 * 180 / std::numbers::pi)));
   }
 }
 
@@ -240,7 +242,7 @@ TEST(CallAim, AlongTheBeam) {
   };
   for (const auto& c : cases) EXPECT_EQ(BeamWords(c.home, file, c.bearing), c.words);
   EXPECT_EQ(BeamWords("JO62QM", CountryFile(), 0), kNoCountryFile);
-  EXPECT_EQ(PlanCallAim("JO62QM", CountryFile(), "JA1XYZ")->words, kNoCountryFile);
+  EXPECT_EQ(PlanAim(ParseTarget("JA1XYZ"), "JO62QM", CountryFile()).words, kNoCountryFile);
 }
 
 // GO with a locator or a callsign: heard once, left as the box's note, and
@@ -248,7 +250,7 @@ TEST(CallAim, AlongTheBeam) {
 TEST(LocatorAim, GoTurnsThereAfterSayingWhere) {
   Rig rig;
   rig.state.HomeLocator = "JO62QM";
-  rig.state.Countries = std::make_shared<const CountryFile>(CountryFile::Parse(kCountries));
+  rig.countries = Countries(CountryFile::Parse(kCountries));
   rig.StartWithFile("\"3\",1\r\n");
   rig.StartLink();
   rig.port.Arrive("\x02" "A,L,33,0,0\r");

@@ -11,6 +11,8 @@
 #include "link/protocol.h"
 #include "link/serial_port.h"
 #include "speech/speak.h"
+#include "target/countries.h"
+#include "target/preset_book.h"
 #include "ui/dialog.h"
 #include "ui/handler.h"
 #include "ui/messages.h"
@@ -46,12 +48,6 @@ void StartProgram(ProgramState& state, SettingsStore& settings) {
   state.TitleText = kTitleText;
 }
 
-void LoadPresets(ProgramState& state, SettingsStore& presets) {
-  const StoredSettings stored = presets.Read();
-  presets.RemoveLeftovers();
-  state.StoredPresets = stored.kind == StoredSettings::Kind::kRead ? ParsePresets(stored.bytes) : Presets{};
-}
-
 void RunMainDialog(Context& context, Shell& shell) {
   HandleDialogMessage(context, kWmInitDialog, 0, 0);
   const Size size = shell.ClientSize();
@@ -74,14 +70,17 @@ int RunProgram(Platform& platform) {
   ProgramState state;
   state.ScreenReader = platform.screenReader;
   state.HomeLocator = platform.homeLocator;
-  state.CountryFilePath = platform.countryFile;
+  // The services the run owns: the presets, and the country file, which is
+  // read on first need; and the rotator behind the line that START opens.
+  PresetBook presets(platform.presets);
+  Countries countries(platform.countryFile);
   CBoxRotator rotator(state, platform.port, platform.network);
-  Context context{state,          platform.dialog,  platform.desktop, rotator,
-                  platform.voices, platform.surface, platform.steps,   platform.remoteAims,
-                  platform.presets};
+  Context context{state,           platform.dialog,  platform.desktop, rotator,
+                  platform.voices,  platform.surface, platform.steps,   platform.remoteAims,
+                  &presets,         &countries};
   platform.shell.BeginSession();
   StartProgram(state, platform.settings);
-  if (platform.presets) LoadPresets(state, *platform.presets);
+  presets.Load();
   {
     const RunningRegistration registration(state, platform.settings);
     platform.shell.CreateMainDialog(context);

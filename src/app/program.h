@@ -80,9 +80,6 @@ int RunProgram(Platform& platform);
 // returns when it is gone; EndProgram says goodbye, stops the
 // link and saves the settings.
 void StartProgram(ProgramState& state, SettingsStore& settings);
-// The presets as their file holds them; none when it is missing or cannot
-// be read.
-void LoadPresets(ProgramState& state, SettingsStore& presets);
 void RunMainDialog(Context& context, Shell& shell);
 void EndProgram(Context& context, SettingsStore& settings);
 

@@ -13,7 +13,8 @@ class VoiceProvider;
 class Surface;
 class StepInputs;
 class RemoteAims;
-class SettingsStore;
+class PresetBook;
+class Countries;
 
 struct Context {
   ProgramState& state;
@@ -27,8 +28,11 @@ struct Context {
   // Where aims from station programs wait for the poll tick; none when no
   // station server runs.
   RemoteAims* remoteAims = nullptr;
-  // Where the presets are kept (PRESETS.TXT); none: they cannot be stored.
-  SettingsStore* presets = nullptr;
+  // The operator's presets and their file (PRESETS.TXT); none: no presets.
+  PresetBook* presets = nullptr;
+  // The country file that places callsigns, read on first need; none: no
+  // file.
+  Countries* countries = nullptr;
 };
 
 }  // namespace rotavox

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/number.h"
+#include "common/text.h"
 
 namespace rotavox {
 namespace {
@@ -18,17 +19,6 @@ constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 constexpr std::size_t kMaxAliasLength = 32;
 // A header line has exactly this many colon-ended fields.
 constexpr std::size_t kHeaderFields = 8;
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // A position in the file's signs (longitude west positive), turned east
 // positive; nothing when out of range.
@@ -190,21 +180,6 @@ std::optional<CallEntity> CountryFile::FindUpper(std::string_view call) const {
     if (prefix != prefixes_.end()) return Entity(prefix->second);
   }
   return std::nullopt;
-}
-
-std::optional<CallAim> ReadCallAim(std::string_view text) {
-  const PathText path = SplitLongPath(text);
-  const std::string_view call = path.target;
-  if (call.empty() || call.size() > kMaxCallLength) return std::nullopt;
-  bool letter = false;
-  for (const char c : call) {
-    if (!IsLetter(c) && !IsDigit(c) && c != '/') return std::nullopt;
-    letter = letter || IsLetter(c);
-  }
-  if (!letter) return std::nullopt;
-  CallAim aim{std::string(call), path.longPath};
-  std::transform(aim.call.begin(), aim.call.end(), aim.call.begin(), Upper);
-  return aim;
 }
 
 std::vector<const CountryEntity*> AlongTheBeam(const CountryFile& file, GeoPoint from, double bearing) {

@@ -76,18 +76,6 @@ class CountryFile {
   std::size_t longestPrefix_ = 0;
 };
 
-// A GoToBox text that asks to aim at a station by its callsign or a
-// prefix: 1 to 14 letters, digits and '/' with at least one letter, either
-// case, blanks around it ignored, optionally followed by a blank and L
-// (either case) for the long path.
-struct CallAim {
-  std::string call;  // upper case
-  bool longPath = false;
-};
-std::optional<CallAim> ReadCallAim(std::string_view text);
-
-inline constexpr std::size_t kMaxCallLength = 14;
-
 // The entities whose points lie within kBeamHalfWidth degrees either side
 // of `bearing` (edges included) as seen from `from` on the short path,
 // nearest first, at most kBeamMostEntities; the home entity (the one whose

@@ -4,13 +4,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/text.h"
 
 namespace rotavox {
 namespace {
 
 constexpr double kDegree = std::numbers::pi / 180.0;
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The size of each pair's cells in degrees of longitude (latitude is half),
 // and the characters a pair may hold.
@@ -77,27 +76,6 @@ GreatCircle ShortPath(GeoPoint from, GeoPoint to) {
 GreatCircle LongPath(GeoPoint from, GeoPoint to) {
   const GreatCircle shortWay = ShortPath(from, to);
   return {Normalised(shortWay.bearing + 180.0), 2 * std::numbers::pi * kEarthRadiusKm - shortWay.distanceKm};
-}
-
-PathText SplitLongPath(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  PathText path;
-  if (text.size() > 2 && blank(text[text.size() - 2]) && Upper(text.back()) == 'L') {
-    path.longPath = true;
-    text.remove_suffix(2);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  }
-  path.target = text;
-  return path;
-}
-
-std::optional<LocatorAim> ReadLocatorAim(std::string_view text) {
-  const PathText path = SplitLongPath(text);
-  const std::optional<std::string> locator = ReadLocator(path.target);
-  if (!locator) return std::nullopt;
-  return LocatorAim{*locator, path.longPath};
 }
 
 }  // namespace rotavox

@@ -40,21 +40,4 @@ struct GreatCircle {
 GreatCircle ShortPath(GeoPoint from, GeoPoint to);
 GreatCircle LongPath(GeoPoint from, GeoPoint to);
 
-// A GoToBox text that asks to aim at a station: a locator, blanks around it
-// ignored, optionally followed by a blank and L (either case) for the long
-// path.
-struct LocatorAim {
-  std::string locator;  // upper case
-  bool longPath = false;
-};
-std::optional<LocatorAim> ReadLocatorAim(std::string_view text);
-
-// A GoToBox text with the blanks around it taken off, and a trailing blank
-// and L (either case), which asks for the long path, split from it.
-struct PathText {
-  std::string_view target;
-  bool longPath = false;
-};
-PathText SplitLongPath(std::string_view text);
-
 }  // namespace rotavox

@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "common/text.h"
+
 namespace rotavox {
 namespace {
 
@@ -17,14 +19,6 @@ constexpr const char* kHeader =
     "# quote in it written twice), the name optional: it is spoken instead of\r\n"
     "# the target. For example:\r\n"
     "#   3,\"JA1XYZ\",Japan\r\n";
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // One line of the file, as read: the preset it belongs to (0: none), and
 // what it holds; an empty target when that cannot be read.

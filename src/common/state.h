@@ -8,14 +8,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "common/presets.h"
-
 namespace rotavox {
-
-class CountryFile;
 
 struct ProgramState {
   // Program shell.
@@ -40,14 +35,6 @@ struct ProgramState {
   // The operator's own grid locator (--home); empty without. With one, GO
   // also takes a station's locator.
   std::string HomeLocator;
-  // With a home locator, GO also takes a station's callsign, and Alt+A
-  // says what lies along the beam, from the country file at this path. It
-  // is read when first needed; an unreadable one is read as empty.
-  std::string CountryFilePath;
-  std::shared_ptr<const CountryFile> Countries;
-  // The operator's presets, as PRESETS.TXT held them at start or at the
-  // last store.
-  Presets StoredPresets;
 
   // Rotator link.
   std::int32_t ReplyPending = 0;    // 1 from START until the first reply line

@@ -9,6 +9,7 @@
 #include "common/state.h"
 #include "link/poll.h"
 #include "link/rotator.h"
+#include "target/aim.h"
 
 namespace rotavox {
 namespace {
@@ -130,7 +131,7 @@ RotctldAnswer AnswerRotctld(std::string_view line, const LinkSnapshot& snapshot)
     } else if (!snapshot.linked) {
       r.status = kIoError;
     } else {
-      answer.aim = RemoteAim{RemoteAim::Kind::kTurn, ToInt32(*az)};
+      answer.aim = RemoteAim{RemoteAim::Kind::kTurn, AimBearing(*az)};
       r.status = 0;
     }
   } else if (name == "stop") {

@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "common/number.h"
+#include "common/text.h"
+#include "target/aim.h"
 
 namespace rotavox {
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Where the start tag <tag> or <tag attributes...> that begins at `start`
 // ends (just past its '>'); npos when the name at `start` is another one
@@ -49,10 +49,7 @@ std::optional<std::string_view> Element(std::string_view xml, std::string_view t
   if (from == std::string_view::npos) return std::nullopt;
   const std::size_t end = xml.find(close, from);
   if (end == std::string_view::npos) return std::nullopt;
-  std::string_view text = xml.substr(from, end - from);
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
+  return Trimmed(xml.substr(from, end - from));
 }
 
 // A whole element read as a decimal number.
@@ -63,7 +60,7 @@ std::optional<double> Number(std::optional<std::string_view> text) {
 // A heading of 0 to 360 (an offset may take it past either end) as a
 // whole degree of 0 to 359.
 std::int32_t Heading(double degrees) {
-  const std::int32_t whole = ToInt32(degrees);
+  const std::int32_t whole = AimBearing(degrees);
   return ((whole % 360) + 360) % 360;
 }
 

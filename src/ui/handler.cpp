@@ -2,16 +2,13 @@
 #include "ui/handler.h"
 
 #include <chrono>
-#include <memory>
-#include <optional>
 #include <string>
 
-#include "app/settings_store.h"
 #include "common/context.h"
 #include "common/country_file.h"
 #include "common/number.h"
-#include "common/presets.h"
 #include "common/state.h"
+#include "common/text.h"
 #include "display/compass.h"
 #include "link/poll.h"
 #include "link/remote_aims.h"
@@ -19,9 +16,12 @@
 #include "link/rotctld.h"
 #include "speech/bearing_words.h"
 #include "speech/speak.h"
+#include "target/aim.h"
+#include "target/countries.h"
+#include "target/preset_book.h"
+#include "target/target.h"
 #include "ui/desktop.h"
 #include "ui/dialog.h"
-#include "ui/locator_aim.h"
 #include "ui/messages.h"
 
 namespace rotavox {
@@ -60,13 +60,6 @@ void OnStart(Context& context) {
   dialog.Enable(kPortBox, false);
 }
 
-bool HasControlBytes(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) return true;
-  }
-  return false;
-}
-
 // Where GO's target comes from: the GoTo box, which is cleared when
 // nothing is sent, or a preset, which leaves the box alone.
 enum class From { kBox, kPreset };
@@ -74,8 +67,7 @@ enum class From { kBox, kPreset };
 void GoTo(Context& context, const std::string& target, From from) {
   // A typed control byte (a pasted STX or CR) would put extra frames on the
   // line, so such a text is refused like a bearing that is already set.
-  if (target.empty() || NumberValue(target) == context.state.CurrentBearing ||
-      HasControlBytes(target)) {
+  if (target.empty() || NumberValue(target) == context.state.CurrentBearing || HasControl(target)) {
     if (from == From::kBox) context.dialog.SetText(kGoToBox, "");
     return;
   }
@@ -84,45 +76,39 @@ void GoTo(Context& context, const std::string& target, From from) {
   context.state.OperatorGoTime = std::chrono::steady_clock::now();
 }
 
-// The country file, read the first time a callsign or Alt+A needs it.
-const CountryFile& Countries(ProgramState& s) {
-  if (!s.Countries) s.Countries = std::make_shared<const CountryFile>(CountryFile::Read(s.CountryFilePath));
-  return *s.Countries;
+// The country file; an empty one where the program has none.
+const CountryFile& CountryFileOf(Context& context) {
+  static const CountryFile kNone;
+  return context.countries ? context.countries->File() : kNone;
 }
 
-// With a home locator: a station's locator or callsign, planned; nothing
-// for a bearing or any other text, which go out as typed.
-std::optional<AimPlan> PlanStationAim(ProgramState& s, const std::string& target) {
-  if (s.HomeLocator.empty()) return std::nullopt;
-  if (std::optional<AimPlan> plan = PlanLocatorAim(s.HomeLocator, target)) return plan;
-  if (!ReadCallAim(target)) return std::nullopt;
-  return PlanCallAim(s.HomeLocator, Countries(s), target);
-}
-
-// The road of GO for a target.
-void GoToTarget(Context& context, const std::string& target, From from) {
-  const std::optional<AimPlan> plan = PlanStationAim(context.state, target);
-  if (!plan) {
-    GoTo(context, target, from);
+// The road of GO for a target: a station's locator or callsign is heard
+// and turned to when there is a home locator; anything else goes out as
+// typed.
+void GoToTarget(Context& context, const Target& target, From from) {
+  const ProgramState& s = context.state;
+  if (s.HomeLocator.empty() || !target.AtStation()) {
+    GoTo(context, target.text, from);
     return;
   }
+  const AimPlan plan = PlanAim(target, s.HomeLocator, CountryFileOf(context));
   // Where the antenna is going, heard once before it turns and left on the
   // box for anyone watching; then the same road as a typed bearing.
-  context.dialog.SetToolTip(kGoToBox, plan->words);
-  Speak(context, plan->words);
-  if (plan->sameSquare) {
+  context.dialog.SetToolTip(kGoToBox, plan.words);
+  Speak(context, plan.words);
+  if (plan.outcome == AimPlan::Outcome::kSameSquare) {
     if (from == From::kBox) context.dialog.SetText(kGoToBox, "");
     return;
   }
-  if (plan->found) GoTo(context, std::to_string(plan->bearing), from);
+  if (plan.outcome == AimPlan::Outcome::kTurn) GoTo(context, std::to_string(plan.bearing), from);
 }
 
-void OnGo(Context& context) { GoToTarget(context, context.dialog.Text(kGoToBox), From::kBox); }
+void OnGo(Context& context) { GoToTarget(context, ParseTarget(context.dialog.Text(kGoToBox)), From::kBox); }
 
 void OnBeam(Context& context) {
   ProgramState& s = context.state;
   if (s.HomeLocator.empty()) return;
-  Speak(context, BeamWords(s.HomeLocator, Countries(s), s.CurrentBearing));
+  Speak(context, BeamWords(s.HomeLocator, CountryFileOf(context), s.CurrentBearing));
 }
 
 // The link is up or on its way: START done, and no alarm since.
@@ -134,69 +120,52 @@ void OnStopKey(Context& context) {
   if (LinkStarted(context.state) && context.state.Turning == 1) RemoteStop(context);
 }
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-bool IsBearingText(std::string_view text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 // A target as the operator hears it: a bearing digit by digit, other text
 // as written.
-std::string TargetWords(std::string_view target) {
-  return IsBearingText(target) ? BearingWords(ToInt32(NumberValue(target))) : std::string(target);
+std::string TargetWords(const Target& target) {
+  return target.kind == Target::Kind::kBearing ? BearingWords(ToInt32(NumberValue(target.text)))
+                                               : std::string(Trimmed(target.text));
 }
 
 void OnRecallPreset(Context& context, int number) {
   ProgramState& s = context.state;
-  if (!LinkStarted(s)) return;
-  const Preset& preset = s.StoredPresets[static_cast<std::size_t>(number - 1)];
+  if (!LinkStarted(s) || context.presets == nullptr) return;
+  const Preset& preset = context.presets->At(number);
   const std::string title = "Preset " + std::to_string(number);
-  const std::string_view target = Trimmed(preset.target);
-  if (target.empty()) {
+  const Target target = ParseTarget(Trimmed(preset.target));
+  if (target.kind == Target::Kind::kNothing) {
     Speak(context, title + " empty");
     return;
   }
-  const bool station = !IsBearingText(target) && (ReadLocatorAim(target) || ReadCallAim(target));
-  if (station && s.HomeLocator.empty()) {
+  if (target.AtStation() && s.HomeLocator.empty()) {
     Speak(context, title + " needs a home locator");
     return;
   }
   if (!preset.name.empty()) {
     Speak(context, title + " " + preset.name);
   } else {
-    Speak(context, IsBearingText(target) ? title + " " + TargetWords(target) : title);
+    Speak(context, target.kind == Target::Kind::kBearing ? title + " " + TargetWords(target) : title);
   }
-  GoToTarget(context, std::string(target), From::kPreset);
+  GoToTarget(context, target, From::kPreset);
 }
 
 void OnStorePreset(Context& context, int number) {
   ProgramState& s = context.state;
-  if (!LinkStarted(s) || context.presets == nullptr) return;
+  if (!LinkStarted(s) || context.presets == nullptr || !context.presets->CanStore()) return;
   const std::string title = "Preset " + std::to_string(number);
-  std::string target(Trimmed(context.dialog.Text(kGoToBox)));
-  if (target.empty()) target = std::to_string(s.CurrentBearing);
+  std::string text(Trimmed(context.dialog.Text(kGoToBox)));
+  if (text.empty()) text = std::to_string(s.CurrentBearing);
   // A pasted line end would split the file's line; GO refuses such a text
   // anyway.
-  if (HasControlBytes(target)) {
+  if (HasControl(text)) {
     Speak(context, title + " not saved: the GoTo box holds a control character");
     return;
   }
-  // Read again just before, so that an edit made meanwhile is kept; a file
-  // that cannot be read whole is not replaced, which would lose the rest.
-  const StoredSettings stored = context.presets->Read();
-  const bool whole = stored.kind == StoredSettings::Kind::kMissing ||
-                     (stored.kind == StoredSettings::Kind::kRead && stored.bytes.size() < kMaxSettingsRead);
-  const std::string bytes = whole ? StorePreset(stored.bytes, number, target) : std::string();
-  if (!whole || !context.presets->Replace(bytes)) {
+  if (!context.presets->Store(number, text)) {
     Speak(context, title + " not saved: " + kPresetsFileName + " cannot be written");
     return;
   }
-  s.StoredPresets = ParsePresets(bytes);
-  Speak(context, title + " set to " + TargetWords(target));
+  Speak(context, title + " set to " + TargetWords(ParseTarget(text)));
 }
 
 void OnVoiceSwitch(Context& context) {

@@ -14,7 +14,7 @@
 #include "common/country_file.h"
 #include "fakes.h"
 #include "link/protocol.h"
-#include "ui/locator_aim.h"
+#include "target/aim.h"
 
 namespace rotavox {
 namespace {

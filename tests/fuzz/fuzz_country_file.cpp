@@ -10,7 +10,8 @@
 #include <string_view>
 
 #include "common/country_file.h"
-#include "ui/locator_aim.h"
+#include "target/aim.h"
+#include "target/target.h"
 
 using namespace rotavox;
 
@@ -28,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string call(bytes.substr(start, end - start));
     start = end + 1;
     if (const auto found = file.Find(call); found && found->entity == nullptr) std::abort();
-    const auto plan = PlanCallAim("JO62QM", file, call + " L");
-    if (plan && plan->found && (plan->bearing < 0 || plan->bearing >= 360)) std::abort();
+    const AimPlan plan = PlanAim(ParseTarget(call + " L"), "JO62QM", file);
+    if (plan.outcome == AimPlan::Outcome::kTurn && (plan.bearing < 0 || plan.bearing >= 360)) std::abort();
   }
   if (BeamWords("JO62QM", file, static_cast<std::int32_t>(size % 720) - 180).empty()) std::abort();
   return 0;

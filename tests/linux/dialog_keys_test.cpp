@@ -148,10 +148,10 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     ASSERT_EQ(parsed.error, "");
     rig.state.HomeLocator = parsed.options.home;
     rig.state.ScreenReader = parsed.options.screenReader;
-    rig.state.CountryFilePath =
-        parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat" : parsed.options.countryFile;
-    Context context{rig.state, dialog,         rig.desktop, rig.rotator, rig.voices,
-                    dialog.Compass(), dialog, nullptr,     &rig.presets};
+    Countries countries(parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat"
+                                                           : parsed.options.countryFile);
+    Context context{rig.state, dialog,         rig.desktop, rig.rotator,  rig.voices,
+                    dialog.Compass(), dialog, nullptr,     &rig.presets, &countries};
     StartProgram(rig.state, rig.store);
     dialog.CreateMainDialog(context);
     HandleDialogMessage(context, kWmInitDialog, 0, 0);

@@ -1,6 +1,8 @@
 // The Win32 dialog manager's keyboard (see dialog_keys.h).
 #include "ui/qt/dialog_keys.h"
 
+#include "ui/qt/digit_keys.h"
+
 #include <QAbstractButton>
 #include <QFontMetrics>
 #include <QApplication>
@@ -71,23 +73,6 @@ bool IsKeyOf(const Accelerator& a, const QKeyEvent& key) {
 }
 
 }  // namespace
-
-int PhysicalDigit(const QKeyEvent& key) {
-  // X11's key codes (evdev's plus 8), which Wayland's compositors pass on
-  // too: the main row's 1 to 9, then the keypad's rows from the bottom.
-  constexpr quint32 kMainRowOne = 10;
-  constexpr quint32 kKeypad[] = {87, 88, 89, 83, 84, 85, 79, 80, 81};
-  const quint32 code = key.nativeScanCode();
-  if (code == 0) {
-    // No key code to go by (the offscreen platform): the key itself.
-    return key.key() >= Qt::Key_1 && key.key() <= Qt::Key_9 ? key.key() - Qt::Key_0 : 0;
-  }
-  if (code >= kMainRowOne && code < kMainRowOne + 9) return static_cast<int>(code - kMainRowOne) + 1;
-  for (int digit = 1; digit <= 9; ++digit) {
-    if (kKeypad[digit - 1] == code) return digit;
-  }
-  return 0;
-}
 
 DialogKeys::DialogKeys(QWidget* dialog, std::vector<Control> controls,
                        std::function<void(int, unsigned)> command)

@@ -42,12 +42,6 @@ class QWidget;
 
 namespace rotavox {
 
-// The digit 1 to 9 whose key is pressed, on the main row or the numeric
-// keypad, whatever the keyboard's layout makes of it (AZERTY types "&" with
-// the key of 1; Shift, or Num Lock off, turns the keypad's 1 into End):
-// read from the key's place; 0 for any other key.
-int PhysicalDigit(const QKeyEvent& key);
-
 // Whether `text` fits the text area of `edit` as the same text would fit
 // the Windows edition's box: measured in the dialog's base units.
 bool TextFitsBox(const QLineEdit& edit, const QString& text);

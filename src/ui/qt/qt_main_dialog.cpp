@@ -21,7 +21,7 @@
 #include "common/state.h"
 #include "ui/accelerators.h"
 #include "ui/handler.h"
-#include "ui/locator_aim.h"
+#include "target/aim.h"
 #include "ui/messages.h"
 #include "ui/qt/accessible_roles.h"
 #include "ui/qt/compass_view.h"

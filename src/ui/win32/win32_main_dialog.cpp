@@ -12,7 +12,7 @@
 #include "ui/accelerators.h"
 #include "ui/handler.h"
 #include "ui/win32/digit_keys.h"
-#include "ui/locator_aim.h"
+#include "target/aim.h"
 #include "ui/messages.h"
 
 namespace rotavox {

@@ -14,9 +14,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../linux/e2e"))
-from harness import ARTIFACTS, Display, seconds_to_answer, wait_for  # noqa: E402
+from harness import ARTIFACTS, Display, Ser2net, Simulator, free_port, seconds_to_answer, wait_for  # noqa: E402
 
-LINUX_BUILD = os.path.abspath(os.environ["ROTAVOX_BUILD_DIR"])
 WINDOWS_BUILD = os.path.abspath(os.environ["ROTAVOX_WINDOWS_BUILD_DIR"])
 EXE = os.path.join(WINDOWS_BUILD, "rotavox.exe")
 FAKE_SAPI = os.path.join(WINDOWS_BUILD, "tests/win32/fake_sapi.dll")
@@ -24,12 +23,6 @@ FAKE_SAPI = os.path.join(WINDOWS_BUILD, "tests/win32/fake_sapi.dll")
 
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Station:
@@ -113,19 +106,6 @@ class Wine:
         except subprocess.TimeoutExpired:
             self.server.kill()
         shutil.rmtree(self.prefix, ignore_errors=True)
-
-
-class Simulator:
-    def __init__(self, *args):
-        self.proc = subprocess.Popen([os.path.join(LINUX_BUILD, "cbox-sim"), *args],
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.path = self.proc.stdout.readline().decode().strip()
-        assert self.path.startswith("/dev/"), self.path
-
-    def close(self):
-        self.proc.terminate()
-        self.proc.wait(10)
-        self.proc.stdout.close()
 
 
 class Program:

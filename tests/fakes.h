@@ -266,8 +266,9 @@ class FakeNetworkLine final : public NetworkLine {
     address = to;
     log_.push_back("open:net:" + to.host + ":" + std::to_string(to.port) + (to.telnet ? ":telnet" : ""));
   }
+  // Frames before the connection is up wait for it, as on a real line.
   void Send(std::string_view bytes) override {
-    if (connected && !lost) log_.push_back("send:" + Visible(bytes));
+    if (!lost) log_.push_back("send:" + Visible(bytes));
   }
   WaitingBytes BytesWaiting() override {
     if (lost) return {0, true};

@@ -38,6 +38,7 @@ struct TcpLine::Impl {
   NetworkAddress address;
   std::string trouble;  // for kUnreached and kLost
   std::optional<TelnetComPort> telnet;
+  std::string opening;  // what telnet says first, once connected
   std::string in;       // the box's data, not yet read
   std::string out;      // bytes for the wire, not yet handed to the system
   std::string writing;  // bytes being handed to the system
@@ -103,7 +104,7 @@ void TcpLine::Impl::Connect(const tcp::resolver::results_type& endpoints) {
     stage = Stage::kUp;
     station::PrepareConnection(socket);
     // The telnet negotiation goes before the frames that waited.
-    if (telnet) out.insert(0, telnet->Opening());
+    out.insert(0, opening);
     gate.Observe(0);  // the wait for the connection was no stall
     Read();
     Write();
@@ -159,7 +160,13 @@ void TcpLine::Open(const NetworkAddress& address) {
   Impl& l = *impl_;
   l.address = address;
   l.trouble.clear();
-  if (address.telnet) l.telnet.emplace();
+  l.opening.clear();
+  if (address.telnet) {
+    // Spoken now, so that frames queued meanwhile are wrapped for the
+    // binary mode it asks for.
+    l.telnet.emplace();
+    l.opening = l.telnet->Opening();
+  }
   l.stage = Impl::Stage::kLookingUp;
   l.LookUp();
 }

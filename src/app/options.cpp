@@ -175,6 +175,20 @@ const char* const kHomeHelp = R"(  --home LOCATOR         your own grid locator 
                          cty.dat beside rotavox.exe)
 )";
 
+const char* const kNetworkPortHelp = R"(
+The box across the network, behind a network serial server (ser2net, a
+serial device server), typed in the COM port box instead of a number:
+  HOST:PORT          the box's line carried raw over TCP (ser2net's tcp
+                     accepter, a device server in raw mode)
+  rfc2217://HOST:PORT
+                     the same through telnet with RFC 2217 (ser2net's
+                     telnet(rfc2217) accepter); Rotavox sets 9600 8N1
+  HOST is an IPv4 address, a name, or an IPv6 address in brackets
+  ([::1]:2000). A server that cannot be reached is a box that does not
+  answer, and the reason is said after the alarm; the COM port box is then
+  open again, to put the address right.
+)";
+
 const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
                          serve station programs (Gpredict, CQRLOG, ...) with
                          the rotctld network protocol on PORT (usually 4533);
@@ -223,7 +237,7 @@ COM names:
   COMU0, COMU1, ...  USB serial adapters /dev/ttyUSB0, ... (type U0, U1, ...)
   COMA0, COMA1, ...  USB modems and boards /dev/ttyACM0, ... (type A0, ...)
   COM/path           any device by its path (type /dev/...)
-
+)" + kNetworkPortHelp + R"(
 Options:
   --simulate             start a simulated C BOX inside the program; every
                          COM name without a --map-port reaches it

@@ -66,7 +66,9 @@ std::string WindowsHelpText() {
   }
   text += R"(COM names:
   type the number of the port: 3 opens COM3, 12 opens COM12
-
+)";
+  text += rotavox::kNetworkPortHelp;
+  text += R"(
 Options:
 )";
   text += rotavox::kScreenReaderHelp;

@@ -274,7 +274,7 @@ class Ser2net:
     accepter and a telnet one with RFC 2217, each on a port of its own.
     The device is opened only while a client is connected."""
 
-    def __init__(self, device, telnet_line="9600n81"):
+    def __init__(self, device, telnet_line="9600n81", options=()):
         self.raw, self.telnet = free_port(), free_port()
         self.dir = tempfile.mkdtemp(prefix="rotavox-ser2net-")
         config = os.path.join(self.dir, "ser2net.yaml")
@@ -283,7 +283,7 @@ class Ser2net:
                                          ("telnet", f"telnet(rfc2217),tcp,::1,{self.telnet}", telnet_line)):
                 f.write(f"connection: &{name}\n  accepter: {accepter}\n"
                         f"  connector: serialdev,{device},{line},local\n"
-                        "  options:\n    kickolduser: true\n")
+                        "  options:\n    kickolduser: true\n" + "".join(f"    {o}\n" for o in options))
         self.log = open(os.path.join(self.dir, "stderr"), "wb")
         self.proc = subprocess.Popen(["ser2net", "-n", "-d", "-c", config], stdout=self.log, stderr=self.log)
         for port in (self.raw, self.telnet):

@@ -385,6 +385,40 @@ class WindowsEdition(unittest.TestCase):
         app.key("alt+x")
         app.wait_said(["Goodbye"])
 
+    def test_9_the_box_behind_ser2net_on_linux(self):
+        if shutil.which("ser2net") is None:
+            self.skipTest("ser2net is not installed")
+        sim = Simulator("--speed", "30", "--bearing", "10")
+        self.addCleanup(sim.close)
+        server = Ser2net(sim.path)
+        self.addCleanup(server.close)
+        app = Program(self.wine, self.display, stat_dat=f'"127.0.0.1:{server.raw}",1\r\n'.encode())
+        self.addCleanup(app.close)
+        app.wait_said(["Set Com Port"])
+        app.wait_window()
+        app.key("alt+s")
+        app.wait_said(["Started", "On Bearing 0 1 0 ", "", "Enter Bearing"])
+        app.type("40")
+        app.key("Return")
+        app.wait_said(["On bearing 0 4 0 ", "", "Enter Bearing"], timeout=20)
+        server.close()
+        app.wait_said(["No response from the C BOX", "Connection to 127.0.0.1 lost"], timeout=5)
+        # The port box is open again: the same box through the telnet
+        # accepter, on IPv6.
+        server = Ser2net(sim.path)
+        self.addCleanup(server.close)
+        app.key("alt+c")
+        app.wait_said(["Set Com Port"])
+        app.type(f"rfc2217://[::1]:{server.telnet}")
+        app.key("alt+s")
+        app.wait_said(["Started", "On Bearing 0 4 0 ", "", "Enter Bearing"])
+        app.type("20")
+        app.key("Return")
+        app.wait_said(["On bearing 0 2 0 ", "", "Enter Bearing"], timeout=20)
+        app.key("alt+x")
+        app.wait_said(["Goodbye"])
+        self.assertEqual(app.proc.wait(20), 0)
+
     @staticmethod
     def connect(port):
         try:

@@ -209,13 +209,13 @@ class NetworkLine(unittest.TestCase):
             self.skipTest("ser2net is not installed")
         self.display = Display().__enter__()
         self.addCleanup(self.display.__exit__, None, None, None)
-        self.sim = Simulator("--speed", "90", "--period", "100")
+        self.sim = Simulator("--speed", "90", "--period", "100", "--bearing", "5")
         self.addCleanup(self.sim.close)
         self.ser2net = Ser2net(self.sim.path)
         self.addCleanup(self.ser2net.close)
 
-    def start(self, port_text, heard=("Started", "On Bearing ZERO", "", "Enter Bearing")):
-        app = Rotavox(self.display, [], stat_dat=f'"{port_text}",1\r\n'.encode())
+    def start(self, port_text, heard=("Started", "On Bearing 0 0 5 ", "", "Enter Bearing"), args=()):
+        app = Rotavox(self.display, list(args), stat_dat=f'"{port_text}",1\r\n'.encode())
         self.addCleanup(app.close)
         app.wait_window()
         app.key("alt+s")
@@ -234,7 +234,8 @@ class NetworkLine(unittest.TestCase):
         return time.monotonic() - began
 
     def test_raw_accepter_turns_and_a_dropped_connection_alarms_at_once(self):
-        app = self.start(f"127.0.0.1:{self.ser2net.raw}")
+        # --simulate (whose box starts at 0) never takes a network address.
+        app = self.start(f"127.0.0.1:{self.ser2net.raw}", args=["--simulate"])
         self.go(app, 90)
         self.ser2net.close()
         self.assertLess(self.alarm_after(app, "Connection to 127.0.0.1 lost", 5), 1.0)

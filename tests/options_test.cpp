@@ -48,6 +48,8 @@ TEST(ParseOptions, SortsOutOwnForeignAndMistakenArguments) {
       {{"--rate=+10"}, ""},
       {{"--rate", "11"}, "--rate needs"},
       {{"--rate", "2.5"}, "--rate needs"},
+      {{"--rate", "+-5"}, "--rate needs"},
+      {{"--rate", "-+5"}, "--rate needs"},
       {{"--country-file="}, "--country-file needs the path"},
       {{"-display", ":1", "-reverse", "--simulate", "-style=fusion"},
        "",

@@ -64,6 +64,8 @@ struct Platform {
   std::string countryFile = {};
   // Where the presets are kept (PRESETS.TXT); none: no presets.
   SettingsStore* presets = nullptr;
+  // The operator's own callsign (--call), upper case; empty: none.
+  std::string ownCall = {};
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.

@@ -35,10 +35,16 @@ struct ProgramState {
   // The operator's own grid locator (--home); empty without. With one, GO
   // also takes a station's locator.
   std::string HomeLocator;
+  // The operator's own callsign (--call), upper case; empty without. Its
+  // entity is never named along the beam. When the country file does not
+  // place it, the first Alt+A says so, once.
+  std::string OwnCall;
+  bool OwnCallNotFoundSaid = false;
 
   // Rotator link.
   std::int32_t ReplyPending = 0;    // 1 from START until the first reply line
   std::int32_t CurrentBearing = 0;  // degrees, last reported by the C BOX
+  bool BearingReported = false;     // a report has set CurrentBearing since the program started
   std::string RxText;               // received bytes not yet taken as lines
   std::int32_t SilentTicks = 0;     // silent ticks in a row; 51 after an alarm
   std::string RotatorState;         // "READY", "BUSY", or empty before a report

@@ -51,6 +51,7 @@ LineOutcome OnPositionReport(Context& context, const PositionReport& report) {
   ProgramState& s = context.state;
   s.RotatorState = report.ready ? "READY" : "BUSY";
   s.CurrentBearing = report.bearing;
+  s.BearingReported = true;
   ShowBearing(context);
   if (s.Turning == 1 && report.ready) {
     // Arrival: the box is ready after at least one busy report, whatever
@@ -78,6 +79,7 @@ LineOutcome OnPositionReport(Context& context, const PositionReport& report) {
 void OnStopReport(Context& context, const StopReport& report) {
   ProgramState& s = context.state;
   s.CurrentBearing = report.bearing;
+  s.BearingReported = true;
   s.StopBearing = report.north ? kNorthStopBearing : kSouthStopBearing;
   const char* side = report.north ? "North Stop" : "South Stop";
   context.dialog.SetText(kStatusLabel, side);

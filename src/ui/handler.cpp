@@ -2,6 +2,7 @@
 #include "ui/handler.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "common/context.h"
@@ -109,10 +110,26 @@ void GoToTarget(Context& context, const Target& target, From from) {
 
 void OnGo(Context& context) { GoToTarget(context, ParseTarget(context.dialog.Text(kGoToBox)), From::kBox); }
 
+// Alt+A: what lies along the beam, leaving out the operator's own country.
 void OnBeam(Context& context) {
   ProgramState& s = context.state;
   if (s.HomeLocator.empty()) return;
-  Speak(context, BeamWords(s.HomeLocator, CountryFileOf(context), s.CurrentBearing));
+  // A bearing nobody reported has no beam.
+  if (!s.BearingReported) {
+    Speak(context, "Bearing not known");
+    return;
+  }
+  const CountryFile& countries = CountryFileOf(context);
+  const CountryEntity* own = nullptr;
+  if (!s.OwnCall.empty() && !countries.Empty()) {
+    if (const std::optional<CallEntity> found = countries.Find(s.OwnCall)) {
+      own = found->entity;
+    } else if (!s.OwnCallNotFoundSaid) {
+      s.OwnCallNotFoundSaid = true;
+      Speak(context, "Own call " + s.OwnCall + " not found");
+    }
+  }
+  Speak(context, BeamWords(s.HomeLocator, countries, s.CurrentBearing, own));
 }
 
 // The link is up or on its way: START done, and no alarm since.

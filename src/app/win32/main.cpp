@@ -160,7 +160,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
                              &remoteAims, options.home,
                              options.countryFile.empty() ? CountryFileBesideProgram()
                                                          : ToAnsi(options.countryFile),
-                             &presets};
+                             &presets, options.call};
   rotavox::RunProgram(platform);
   return 0;
 }

@@ -231,6 +231,7 @@ class CommandLine(unittest.TestCase):
             (["--udp", "300.1.1.1:12040"], 2, b"--udp needs"),
             (["-display", ":1", "--simulate=yes"], 2, b"--simulate takes no value"),
             (["--home", "JO62Q"], 2, b"--home needs a grid locator"),
+            (["--call", "DL1 ABC"], 2, b"--call needs your callsign"),
             (["--rotctld", "10.9.9.9:4533"], 1, b"--rotctld: cannot listen on 10.9.9.9:4533"),
         )
         for args, status, message in cases:

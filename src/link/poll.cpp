@@ -58,6 +58,7 @@ LineOutcome OnPositionReport(Context& context, const PositionReport& report) {
     // the bearing. The focus leaves GoToBox and comes back, so that it
     // clears and asks for the next bearing.
     s.Turning = 0;
+    s.StopSent = false;
     if (!s.ScreenReader) context.dialog.SetFocus(kGoButton);
     Speak(context, "On bearing " + BearingWords(s.CurrentBearing));
     BackToGoToBox(context);

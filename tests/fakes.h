@@ -392,6 +392,14 @@ class MemorySettingsStore final : public SettingsStore {
   }
 };
 
+// Time as a test replays it: it stands still until the test moves it on.
+class FakeClock final : public Clock {
+ public:
+  TimePoint now = TimePoint(std::chrono::hours(1000));
+  TimePoint Now() const override { return now; }
+  void Advance(std::chrono::milliseconds elapsed) { now += elapsed; }
+};
+
 // Every fake wired to the real handler.
 struct Rig {
   Log log;
@@ -408,7 +416,8 @@ struct Rig {
   MemorySettingsStore presetsFile;  // PRESETS.TXT
   PresetBook presets{&presetsFile};
   Countries countries;  // none, unless a test gives one
-  Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets, &countries};
+  FakeClock clock;
+  Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets, &countries, &clock};
 
   Rig() {
     dialog.handler = [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

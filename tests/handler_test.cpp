@@ -134,6 +134,8 @@ TEST_F(HandlerTest, GoSendsTheTypedTextOrClearsTheBox) {
       {"090", 90, ""},              {"abc", 0, ""},
       {"", 10, ""},                 {"9\r", 0, ""},
       {"\x02" "AG1", 0, ""},        {"90E0", 90, ""},
+      {"ABCDEFGHIJKLMNOPQRST", 45, "<STX>AGABCDEFGHIJKLMNOPQRST<CR>"},
+      {"ABCDEFGHIJKLMNOPQRSTU", 45, ""},  // longer than any parameter
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Visible(c.typed));
@@ -288,19 +290,21 @@ TEST(Session, OneGoFromStartToArrival) {
 TEST(Session, PresetsFromTheFileAndTheirFaults) {
   Rig rig;
   rig.StartWithFile("\"3\",1\r\n");
-  rig.presetsFile.stored = {StoredSettings::Kind::kRead, "4,180,South\r\n"};
+  rig.presetsFile.stored = {StoredSettings::Kind::kRead, "4,180,South\r\n5,\"ABCDEFGHIJKLMNOPQRSTU\"\r\n"};
   rig.presets.Load();
   rig.StartLink();
   rig.port.Arrive("\x02" "A,L,45,0,0\r\x02" "A,?,50,B\r");
   rig.dialog.Tick();
   rig.dialog.controls[kGoToBox].text = "7";
   rig.ClearLog();
-  rig.dialog.Command(kPresetRecall + 4, kAcceleratorCode);
-  rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
-  EXPECT_EQ(rig.Said(), (Texts{"Preset 4 South", "Preset 1 set to 0 0 7 "}));
+  for (const int key : {kPresetRecall + 4, kPresetStore + 1, kPresetRecall + 5}) {
+    rig.dialog.Command(key, kAcceleratorCode);
+    rig.clock.Advance(std::chrono::seconds(1));
+  }
+  EXPECT_EQ(rig.Said(), (Texts{"Preset 4 South", "Preset 1 set to 0 0 7 ", "Preset 5 empty: too long"}));
   EXPECT_EQ(rig.Sent(), Texts{"<STX>AG180<CR>"});
   EXPECT_EQ(rig.dialog.Text(kGoToBox), "7");
-  EXPECT_EQ(rig.presetsFile.writes.back(), "1,\"7\"\r\n4,180,South\r\n");
+  EXPECT_EQ(rig.presetsFile.writes.back(), "1,\"7\"\r\n4,180,South\r\n5,\"ABCDEFGHIJKLMNOPQRSTU\"\r\n");
   rig.presetsFile.writable = false;
   rig.dialog.controls[kGoToBox].text = "8";
   rig.ClearLog();
@@ -308,8 +312,9 @@ TEST(Session, PresetsFromTheFileAndTheirFaults) {
   EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: PRESETS.TXT cannot be written"});
   rig.dialog.controls[kGoToBox].text = "8\r\x02";
   rig.ClearLog();
+  rig.clock.Advance(std::chrono::seconds(1));
   rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
-  EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: the GoTo box holds a control character"});
+  EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: bad character"});
   EXPECT_EQ(rig.presets.At(1).target, "7");
   // After the alarm: nothing, though the antenna was turning.
   rig.state.SilentTicks = kAlarmRaised;
@@ -317,6 +322,65 @@ TEST(Session, PresetsFromTheFileAndTheirFaults) {
   rig.dialog.Command(kStopHotkey, kAcceleratorCode);
   rig.dialog.Command(kPresetRecall + 4, kAcceleratorCode);
   EXPECT_EQ(rig.log, Log{});
+}
+
+// Escape stops a turn from the moment its frame went out, once; preset
+// keys that come faster than their words collapse into the last of them.
+// Times are replayed: 40 ms between the keys of a storm, 80 ms a tick.
+TEST(Session, EscapeAtOnceAndKeyStormsCollapse) {
+  Rig rig;
+  rig.StartWithFile("\"3\",1\r\n");
+  rig.presetsFile.stored = {StoredSettings::Kind::kRead, "1,90\r\n2,180\r\n"};
+  rig.presets.Load();
+  rig.StartLink();
+  rig.port.Arrive("\x02" "A,L,20,0,0\r");
+  rig.dialog.Tick();
+  const auto storm = [&rig](std::initializer_list<int> keys, int times) {
+    for (int i = 0; i < times; ++i) {
+      for (const int key : keys) {
+        rig.dialog.Command(key, kAcceleratorCode);
+        rig.clock.Advance(std::chrono::milliseconds(40));
+      }
+    }
+    for (int i = 0; i < 5; ++i) {
+      rig.clock.Advance(std::chrono::milliseconds(80));
+      rig.dialog.Tick();
+    }
+  };
+  const struct {
+    int msAfterGo;
+    std::vector<std::string> sent;
+  } escapes[] = {{30, {"<STX>AG200<CR>", "<STX>AG20<CR>"}},
+                 {200, {"<STX>AG200<CR>", "<STX>AG20<CR>"}},
+                 {1500, {"<STX>AG200<CR>"}}};  // the box never said busy: no turn
+  for (const auto& e : escapes) {
+    SCOPED_TRACE(e.msAfterGo);
+    rig.dialog.controls[kGoToBox].text = "200";
+    rig.ClearLog();
+    rig.dialog.Click(kGoButton);
+    rig.clock.Advance(std::chrono::milliseconds(e.msAfterGo));
+    storm({kStopHotkey}, 200);
+    EXPECT_EQ(rig.Sent(), e.sent);
+  }
+  // Busy: one stop for the turn; its arrival ends the turn.
+  rig.port.Arrive("\x02" "A,?,25,B\r");
+  rig.dialog.Tick();
+  rig.ClearLog();
+  storm({kStopHotkey}, 200);
+  rig.port.Arrive("\x02" "A,?,25,R\r");
+  rig.dialog.Tick();
+  storm({kStopHotkey}, 200);
+  EXPECT_EQ(rig.Sent(), Texts{"<STX>AG25<CR>"});
+
+  rig.ClearLog();
+  storm({kPresetRecall + 1, kPresetRecall + 2}, 50);
+  EXPECT_EQ(rig.Said(), (Texts{"Preset 1 0 9 0 ", "Preset 2 1 8 0 "}));
+  EXPECT_EQ(rig.Sent(), (Texts{"<STX>AG90<CR>", "<STX>AG180<CR>"}));
+  rig.dialog.controls[kGoToBox].text = "7";
+  rig.ClearLog();
+  storm({kPresetStore + 3}, 100);
+  EXPECT_EQ(rig.presetsFile.writes.size(), 2u);
+  EXPECT_EQ(rig.Said(), (Texts{"Preset 3 set to 0 0 7 ", "Preset 3 set to 0 0 7 "}));
 }
 
 }  // namespace

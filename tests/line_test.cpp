@@ -129,7 +129,7 @@ TEST(RemoteAims, AStopActsOnlyOnATurnAndNeverUndoesTheOperatorsGo) {
     rig.StartLink();
     rig.port.Arrive(std::string("\x02" "A,?,33,") + c.report + "\r");
     rig.dialog.Tick();
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = rig.clock.Now();
     rig.state.OperatorGoTime = now - std::chrono::milliseconds(c.msSinceGo < 0 ? 5000 : c.msSinceGo);
     rig.state.RemoteTurnTime = now - std::chrono::milliseconds(c.msSinceRemoteTurn);
     rig.dialog.controls[kGoToBox].text = "90";

@@ -116,6 +116,45 @@ TEST(Locator, ShortAndLongPathsAgreeWithAPublishedCalculator) {
   EXPECT_EQ(LongPath(*LocatorCentre("JO62"), *LocatorCentre("AD67")).bearing, 180);
 }
 
+// A target text is read as nothing, a bearing, a locator, a slip shaped
+// like a locator, a callsign or other text, in that order; " L" asks for
+// the long path of a station.
+TEST(ParseTarget, ReadsEachKindInItsOrder) {
+  using K = Target::Kind;
+  const struct {
+    const char* text;
+    K kind;
+    const char* station;
+    bool longPath;
+  } cases[] = {
+      {"", K::kNothing, "", false},          {" \t", K::kNothing, "", false},
+      {"90", K::kBearing, "", false},        {" 045 ", K::kBearing, "", false},
+      {"jn58td", K::kLocator, "JN58TD", false},
+      {" JN58TD  l ", K::kLocator, "JN58TD", true},
+      {"jo62qm15", K::kLocator, "JO62QM15", false},
+      {"GB22GD", K::kLocator, "GB22GD", false},  // a locator before a special call
+      {"JN58TZ", K::kNotALocator, "JN58TZ", false},
+      {"jn58td4", K::kNotALocator, "JN58TD4", false},
+      {"JS58", K::kNotALocator, "JS58", false},
+      {"JN58TD4 L", K::kNotALocator, "JN58TD4", true},
+      {"ZZ99ZZ99", K::kNotALocator, "ZZ99ZZ99", false},
+      {"JN58T", K::kCall, "JN58T", false},   {"DR100X", K::kCall, "DR100X", false},
+      {"JA1XYZ", K::kCall, "JA1XYZ", false}, {"dl/g4abc/p l", K::kCall, "DL/G4ABC/P", true},
+      {"12x", K::kCall, "12X", false},       {"L", K::kCall, "L", false},
+      {"ABCDEFGHIJKLMNO", K::kText, "", false},
+      {"1-2", K::kText, "", false},          {"12 4", K::kText, "", false},
+      {"JN58TD X", K::kText, "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("'") + c.text + "'");
+    const Target target = ParseTarget(c.text);
+    EXPECT_EQ(target.kind, c.kind);
+    EXPECT_EQ(target.station, c.station);
+    EXPECT_EQ(target.longPath, c.longPath);
+    EXPECT_EQ(target.text, c.text);
+  }
+}
+
 TEST(LocatorAim, WordsBearingAndTheTextsThatAreNone) {
   const struct {
     const char* home;
@@ -224,23 +263,29 @@ TEST(CallAim, BearingsAgreeWithAPublishedCalculator) {
 }
 
 // Along the beam: the entities within 15 degrees either side, nearest
-// first, at most eight, never the home entity (the one nearest home).
+// first, at most eight, never the operator's own (that of --call).
 TEST(CallAim, AlongTheBeam) {
   const CountryFile file = CountryFile::Parse(kCountries);
   const struct {
     const char* home;
+    const char* own;  // the operator's call, or ""
     std::int32_t bearing;
     const char* words;
   } cases[] = {
-      {"JO62QM", 220, "Along 2 2 0 : Balearic Islands, Spain"},
-      {"JO40", 45, "Along 0 4 5 : Japan, New Zealand"},  // Germany, at 51 degrees, is home
-      {"JO40", 4, "Along 0 0 4 : Rotuma Island"},        // Fiji lies at 19.2 degrees
-      {"JO40", 5, "Along 0 0 5 : Rotuma Island, Fiji"},
-      {"JO40", 355, "Along 3 5 5 : Hawaii"},
-      {"JO40", 715, "Along 7 1 5 : Hawaii"},  // taken round the circle
-      {"JO40", 270, "Along 2 7 0 : nothing"},
+      {"JO62QM", "", 220, "Along 2 2 0 : Balearic Islands, Spain"},
+      {"JO40", "DL1ABC", 45, "Along 0 4 5 : Japan, New Zealand"},
+      {"JO40", "", 45, "Along 0 4 5 : Fed. Rep. of Germany, Japan, New Zealand"},  // at 51 degrees
+      {"JO40", "JA1XYZ", 45, "Along 0 4 5 : Fed. Rep. of Germany, New Zealand"},
+      {"JO40", "", 4, "Along 0 0 4 : Rotuma Island"},  // Fiji lies at 19.2 degrees
+      {"JO40", "", 5, "Along 0 0 5 : Rotuma Island, Fiji"},
+      {"JO40", "", 355, "Along 3 5 5 : Hawaii"},
+      {"JO40", "", 715, "Along 7 1 5 : Hawaii"},  // taken round the circle
+      {"JO40", "", 270, "Along 2 7 0 : nothing"},
   };
-  for (const auto& c : cases) EXPECT_EQ(BeamWords(c.home, file, c.bearing), c.words);
+  for (const auto& c : cases) {
+    const std::optional<CallEntity> own = file.Find(c.own);
+    EXPECT_EQ(BeamWords(c.home, file, c.bearing, own ? own->entity : nullptr), c.words);
+  }
   EXPECT_EQ(BeamWords("JO62QM", CountryFile(), 0), kNoCountryFile);
   EXPECT_EQ(PlanAim(ParseTarget("JA1XYZ"), "JO62QM", CountryFile()).words, kNoCountryFile);
 }
@@ -268,6 +313,11 @@ TEST(LocatorAim, GoTurnsThereAfterSayingWhere) {
       {"ja1xyz", {"JA1XYZ Japan short path 0 4 2 , 8790 kilometres"}, {"<STX>AG42<CR>"}},
       {" ja1xyz/p l ", {"JA1XYZ/P Japan long path 2 2 2 , 31240 kilometres"}, {"<STX>AG222<CR>"}},
       {"G4ABC/MM", {"G4ABC/MM not found"}, {}},
+      // A slip of the finger in a locator is never taken for a call.
+      {"JN58TZ", {"JN58TZ not a locator"}, {}},
+      {"jn58td4", {"JN58TD4 not a locator"}, {}},
+      {"JS58", {"JS58 not a locator"}, {}},
+      {"DR100X", {"DR100X Fed. Rep. of Germany short path 2 3 5 , 287 kilometres"}, {"<STX>AG235<CR>"}},
       {"ABCDEFGHIJKLMN", {"ABCDEFGHIJKLMN not found"}, {}},
       {"ABCDEFGHIJKLMNO", {}, {"<STX>AGABCDEFGHIJKLMNO<CR>"}},  // too long for a call
       {"1234", {}, {"<STX>AG1234<CR>"}},
@@ -286,6 +336,14 @@ TEST(LocatorAim, GoTurnsThereAfterSayingWhere) {
       EXPECT_EQ(rig.dialog.controls[kGoToBox].tip, c.said[0]);
     }
   }
+  // Alt+A leaves out the operator's own country; a call the file does not
+  // place is said at the first Alt+A, and then nothing is left out.
+  rig.state.OwnCall = "XX1ABC";
+  rig.ClearLog();
+  rig.dialog.Command(kBeamHotkey, kAcceleratorCode);
+  rig.dialog.Command(kBeamHotkey, kAcceleratorCode);
+  EXPECT_EQ(rig.Said(), (std::vector<std::string>{"Own call XX1ABC not found", "Along 0 3 3 : Japan, Rotuma Island, Fiji",
+                                              "Along 0 3 3 : Japan, Rotuma Island, Fiji"}));
 }
 
 }  // namespace

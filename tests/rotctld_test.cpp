@@ -43,6 +43,9 @@ TEST(Rotctld, AnswersEveryForm) {
       {"P 90", kLinked, "RPRT -1\n", {}},
       {"P abc 0", kLinked, "RPRT -1\n", {}},
       {"P 9e999 0", kLinked, "RPRT -1\n", {}},
+      {"P +-0 0", kLinked, "RPRT -1\n", {}},  // one sign at most
+      {"P 90 +-5", kLinked, "RPRT -1\n", {}},
+      {"P +90 -0", kLinked, "RPRT 0\n", RemoteAim{K::kTurn, 90}},
       {"P 90 0 7", kLinked, "RPRT -1\n", {}},
       {"P 90 0", kDown, "RPRT -6\n", {}},
       {"S", kLinked, "RPRT 0\n", RemoteAim{K::kStop, 0}},

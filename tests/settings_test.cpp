@@ -69,6 +69,19 @@ TEST(PresetsFile, ReadAndStoreBesideHandEditedAndDamagedLines) {
   EXPECT_EQ(fresh.substr(fresh.size() - 9), "5,\"123\"\r\n");
   EXPECT_EQ(ParsePresets(fresh), (Presets{{{}, {}, {}, {}, {"123", ""}, {}, {}, {}, {}}}));
   EXPECT_EQ(StorePreset("# mine", 1, "1"), "# mine\r\n1,\"1\"\r\n");
+
+  // A target that no frame could carry (over 20 characters), a name over
+  // 40, or either with a control character: the preset is empty and knows
+  // why; a store keeps no such name.
+  using F = Preset::Fault;
+  const Presets faulty = ParsePresets(
+      "1,\"ABCDEFGHIJKLMNOPQRSTU\"\n2,\"ABCDEFGHIJKLMNOPQRST\"\n3,90,\x1b[5mBlink\n4,\"9\x02" "0\"\n"
+      "5,90,A name of forty-one characters, too long!\n6,\" 90\tL\"\n");
+  const Presets expectedFaults = {{{"", "", F::kTooLong}, {"ABCDEFGHIJKLMNOPQRST", ""}, {"", "", F::kBadCharacter},
+                                   {"", "", F::kBadCharacter}, {"", "", F::kTooLong}, {"", "", F::kBadCharacter},
+                                   {}, {}, {}}};
+  EXPECT_EQ(faulty, expectedFaults);
+  EXPECT_EQ(StorePreset("3,90,\x1b[5mBlink\r\n", 3, "45"), "3,\"45\"\r\n");
 }
 
 // The port text is quoted (anything up to the next quote, then the rest of

@@ -5,6 +5,7 @@
 
 #include "fakes.h"
 #include "speech/bearing_words.h"
+#include "speech/rate.h"
 #include "speech/speak.h"
 
 namespace rotavox::testing {
@@ -34,6 +35,18 @@ TEST(BearingWords, SpeaksThreeDigitsEachFollowedByABlank) {
 
 TEST(BearingWords, LeadInsReadNaturally) {
   EXPECT_EQ("Bearing is " + BearingWords(45), "Bearing is 0 4 5 ");
+}
+
+// Every step of --rate is a speed of its own for espeak-ng: from 80 words
+// a minute at the slowest through its default of 175 to 450 at the
+// fastest, the limits espeak-ng takes.
+TEST(Rate, EverySpeakingRateIsASpeedOfItsOwn) {
+  EXPECT_EQ(EspeakWordsPerMinute(kSlowestRate), 80);
+  EXPECT_EQ(EspeakWordsPerMinute(0), 175);
+  EXPECT_EQ(EspeakWordsPerMinute(kFastestRate), 450);
+  for (int rate = kSlowestRate; rate < kFastestRate; ++rate) {
+    EXPECT_LT(EspeakWordsPerMinute(rate), EspeakWordsPerMinute(rate + 1)) << rate;
+  }
 }
 
 struct SpeakTest : ::testing::Test {

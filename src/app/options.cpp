@@ -1,11 +1,14 @@
 // Command-line options (see options.h).
 #include "app/options.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "common/address.h"
 #include "common/locator.h"
+#include "common/text.h"
 #include "speech/rate.h"
+#include "target/target.h"
 
 namespace rotavox {
 namespace {
@@ -124,6 +127,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args,
         return parsed;
       }
       o.home = *locator;
+    } else if (name == "--call") {
+      if (!takeValue()) return parsed;
+      if (!IsCallsign(value)) {
+        parsed.error = "--call needs your callsign: 1 to 14 letters, digits and '/', e.g. DL1ABC or G4ABC/P";
+        return parsed;
+      }
+      o.call = value;
+      std::transform(o.call.begin(), o.call.end(), o.call.begin(), Upper);
     } else if (name == "--rate") {
       if (!takeValue()) return parsed;
       o.rate = ReadRate(value.c_str());
@@ -168,6 +179,8 @@ const char* const kHomeHelp = R"(  --home LOCATOR         your own grid locator 
                          great circle from the centre of your square,
                          saying where and how far first; Alt+A says what
                          lies along the beam
+  --call CALL            your own callsign (DL1ABC): Alt+A then leaves out
+                         your own country; without it nothing is left out
   --country-file PATH    the country file that places callsigns (the Big CTY
                          file cty.dat from country-files.com), for a newer
                          copy; by default the one that comes with Rotavox

@@ -32,6 +32,8 @@ struct Options {
   std::vector<Endpoint> udp;
   // The operator's own grid locator, upper case; empty: none.
   std::string home;
+  // The operator's own callsign, upper case; empty: none.
+  std::string call;
   // The country file for callsigns; empty: the edition's own copy.
   std::string countryFile;
 };

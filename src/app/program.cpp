@@ -70,6 +70,7 @@ int RunProgram(Platform& platform) {
   ProgramState state;
   state.ScreenReader = platform.screenReader;
   state.HomeLocator = platform.homeLocator;
+  state.OwnCall = platform.ownCall;
   // The services the run owns: the presets, and the country file, which is
   // read on first need; and the rotator behind the line that START opens.
   PresetBook presets(platform.presets);

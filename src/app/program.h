@@ -65,6 +65,8 @@ struct Platform {
   std::string countryFile = {};
   // Where the presets are kept (PRESETS.TXT); none: no presets.
   SettingsStore* presets = nullptr;
+  // The operator's own callsign (--call), upper case; empty: none.
+  std::string ownCall = {};
   // The TCP line to a network serial server; none: network addresses in
   // the Com Port box reach nothing.
   NetworkLine* network = nullptr;

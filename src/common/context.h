@@ -3,6 +3,8 @@
 // reference instead of reaching for globals.
 #pragma once
 
+#include "common/clock.h"
+
 namespace rotavox {
 
 struct ProgramState;
@@ -33,6 +35,13 @@ struct Context {
   // The country file that places callsigns, read on first need; none: no
   // file.
   Countries* countries = nullptr;
+  // Where the time comes from; none: the steady clock.
+  const Clock* clock = nullptr;
 };
+
+// The time now, as the context's clock tells it.
+inline Clock::TimePoint Now(const Context& context) {
+  return context.clock ? context.clock->Now() : std::chrono::steady_clock::now();
+}
 
 }  // namespace rotavox

@@ -182,7 +182,8 @@ std::optional<CallEntity> CountryFile::FindUpper(std::string_view call) const {
   return std::nullopt;
 }
 
-std::vector<const CountryEntity*> AlongTheBeam(const CountryFile& file, GeoPoint from, double bearing) {
+std::vector<const CountryEntity*> AlongTheBeam(const CountryFile& file, GeoPoint from, double bearing,
+                                               const CountryEntity* leaveOut) {
   struct Seen {
     const CountryEntity* entity;
     double bearing;
@@ -195,12 +196,10 @@ std::vector<const CountryEntity*> AlongTheBeam(const CountryFile& file, GeoPoint
     seen.push_back({&entity, path.bearing, path.distanceKm});
   }
   std::vector<Seen> beam;
-  const auto home = std::min_element(seen.begin(), seen.end(),
-                                     [](const Seen& a, const Seen& b) { return a.distanceKm < b.distanceKm; });
-  for (auto it = seen.begin(); it != seen.end(); ++it) {
-    double off = std::fmod(it->bearing - bearing, 360.0);
+  for (const Seen& it : seen) {
+    double off = std::fmod(it.bearing - bearing, 360.0);
     if (off < 0) off += 360.0;
-    if (it != home && std::min(off, 360.0 - off) <= kBeamHalfWidth) beam.push_back(*it);
+    if (it.entity != leaveOut && std::min(off, 360.0 - off) <= kBeamHalfWidth) beam.push_back(it);
   }
   std::stable_sort(beam.begin(), beam.end(),
                    [](const Seen& a, const Seen& b) { return a.distanceKm < b.distanceKm; });

@@ -78,11 +78,11 @@ class CountryFile {
 
 // The entities whose points lie within kBeamHalfWidth degrees either side
 // of `bearing` (edges included) as seen from `from` on the short path,
-// nearest first, at most kBeamMostEntities; the home entity (the one whose
-// point lies nearest `from`) is left out. About the half-power width of an
-// HF beam.
+// nearest first, at most kBeamMostEntities; `leaveOut` (the operator's own
+// entity) is never listed. About the half-power width of an HF beam.
 inline constexpr double kBeamHalfWidth = 15.0;
 inline constexpr std::size_t kBeamMostEntities = 8;
-std::vector<const CountryEntity*> AlongTheBeam(const CountryFile& file, GeoPoint from, double bearing);
+std::vector<const CountryEntity*> AlongTheBeam(const CountryFile& file, GeoPoint from, double bearing,
+                                               const CountryEntity* leaveOut = nullptr);
 
 }  // namespace rotavox

@@ -166,7 +166,11 @@ std::optional<double> ReadDecimal(std::string_view word) {
   for (char& c : text) {
     if (c == ',') c = '.';
   }
-  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  // One sign at most: "+-5" is no number.
+  if (!text.empty() && text[0] == '+') {
+    text.erase(0, 1);
+    if (!text.empty() && text[0] == '-') return std::nullopt;
+  }
   double value = 0;
   const char* end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, value);

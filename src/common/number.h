@@ -41,7 +41,7 @@ std::int32_t ToInt32(double value);
 // Callers pick characters from it by position and rely on the lead blank.
 std::string NumberText(std::int64_t value);
 
-// A whole word read as a decimal number (a leading "+" allowed), a point or
+// A whole word read as a decimal number (one sign, "+" or "-", allowed), a point or
 // a comma as the decimal mark, as station programs and data files write
 // them; anything left over, or no finite value, makes it no number.
 std::optional<double> ReadDecimal(std::string_view word);

@@ -93,7 +93,28 @@ std::string PresetLine(int number, std::string_view target, std::string_view nam
   return line;
 }
 
+Preset::Fault Fault(std::string_view text, std::size_t longest) {
+  text = Trimmed(text);
+  if (HasControl(text)) return Preset::Fault::kBadCharacter;
+  if (text.size() > longest) return Preset::Fault::kTooLong;
+  return Preset::Fault::kNone;
+}
+
 }  // namespace
+
+Preset::Fault TargetFault(std::string_view target) { return Fault(target, kMaxPresetTarget); }
+Preset::Fault NameFault(std::string_view name) { return Fault(name, kMaxPresetName); }
+
+const char* FaultWords(Preset::Fault fault) {
+  switch (fault) {
+    case Preset::Fault::kTooLong:
+      return "too long";
+    case Preset::Fault::kBadCharacter:
+      return "bad character";
+    default:
+      return "";
+  }
+}
 
 Presets ParsePresets(std::string_view bytes) {
   Presets presets;
@@ -103,6 +124,12 @@ Presets ParsePresets(std::string_view bytes) {
     Line line = ReadLine(Content(text));
     if (line.number == 0 || seen[line.number - 1]) continue;
     seen[line.number - 1] = true;
+    // A hand-edited line that no frame could carry, or that would be said
+    // raw, makes an empty preset that knows why.
+    const Preset::Fault fault = TargetFault(line.preset.target) != Preset::Fault::kNone
+                                    ? TargetFault(line.preset.target)
+                                    : NameFault(line.preset.name);
+    if (fault != Preset::Fault::kNone) line.preset = Preset{{}, {}, fault};
     presets[line.number - 1] = std::move(line.preset);
   }
   return presets;
@@ -127,7 +154,9 @@ std::string StorePreset(std::string_view bytes, int number, std::string_view tar
     if (i == at) {
       if (!out.empty() && out.back() != '\n') out += "\r\n";
       const std::string_view content = replace ? Content(lines[i]) : std::string_view();
-      out += PresetLine(number, target, replace ? std::string_view(read[i].preset.name) : std::string_view());
+      // A name written by hand is kept, unless it is unfit to be said.
+      const bool keepName = replace && NameFault(read[i].preset.name) == Preset::Fault::kNone;
+      out += PresetLine(number, target, keepName ? std::string_view(read[i].preset.name) : std::string_view());
       out += replace ? lines[i].substr(content.size()) : std::string_view("\r\n");  // its own line end
       if (replace) continue;
     }

@@ -11,12 +11,14 @@
 // holds no comma), and an optional NAME, spoken instead of the target when
 // the preset is recalled. The first line of a number is that preset's. A
 // line whose number cannot be read belongs to no preset; a line with a
-// number and a target that cannot be read leaves that preset empty. Storing
+// number and a target that cannot be read, or a target or name that is too
+// long or holds a control character, leaves that preset empty. Storing
 // a preset replaces its line, keeping its name, and leaves every other line
 // as it was, comments and lines that cannot be read included.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -24,12 +26,28 @@ namespace rotavox {
 
 inline constexpr const char* kPresetsFileName = "PRESETS.TXT";
 inline constexpr int kPresetCount = 9;
+// A target goes to the box as a frame's parameter, which is never longer;
+// a name is spoken, and a longer one would keep the operator waiting.
+inline constexpr std::size_t kMaxPresetTarget = 20;
+inline constexpr std::size_t kMaxPresetName = 40;
 
 struct Preset {
+  // What makes a line's target or name unfit for a preset, which is then
+  // empty.
+  enum class Fault { kNone, kTooLong, kBadCharacter };
   std::string target;  // empty: no preset
   std::string name;    // empty: none
+  Fault fault = Fault::kNone;  // why an empty preset is empty, if a line gave one
   bool operator==(const Preset&) const = default;
 };
+
+// Whether `target` (blanks around it aside) may be kept as a preset:
+// at most kMaxPresetTarget characters and no control character; the same
+// for a name with kMaxPresetName.
+Preset::Fault TargetFault(std::string_view target);
+Preset::Fault NameFault(std::string_view name);
+// "too long", "bad character"; empty for none.
+const char* FaultWords(Preset::Fault fault);
 using Presets = std::array<Preset, kPresetCount>;  // preset N at N - 1
 
 Presets ParsePresets(std::string_view bytes);

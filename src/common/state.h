@@ -35,10 +35,16 @@ struct ProgramState {
   // The operator's own grid locator (--home); empty without. With one, GO
   // also takes a station's locator.
   std::string HomeLocator;
+  // The operator's own callsign (--call), upper case; empty without. Its
+  // entity is never named along the beam. When the country file does not
+  // place it, the first Alt+A says so, once.
+  std::string OwnCall;
+  bool OwnCallNotFoundSaid = false;
 
   // Rotator link.
   std::int32_t ReplyPending = 0;    // 1 from START until the first reply line
   std::int32_t CurrentBearing = 0;  // degrees, last reported by the C BOX
+  bool BearingReported = false;     // a report has set CurrentBearing since the program started
   std::string RxText;               // received bytes not yet taken as lines
   std::int32_t SilentTicks = 0;     // silent ticks in a row; 51 after an alarm
   std::string RotatorState;         // "READY", "BUSY", or empty before a report
@@ -47,10 +53,21 @@ struct ProgramState {
   std::int32_t StopBearing = 0;     // 0 north stop, 182 south stop
   std::int32_t StepUpPending = 0;   // a clockwise step awaits its announcement
   std::int32_t StepDownPending = 0; // an anticlockwise step awaits its announcement
-  // When the operator's GO, and a station program's turn, last put a frame
-  // on the line; a remote stop looks at both (RemoteAimAt).
+  // When the operator's GO (a preset, an aim), and a station program's
+  // turn, last put a frame on the line: the turn counts from then, before
+  // the box has reported it busy (kRemoteStopGrace); a remote stop looks at
+  // both (RemoteAimAt).
   std::chrono::steady_clock::time_point OperatorGoTime{};
   std::chrono::steady_clock::time_point RemoteTurnTime{};
+  // Escape has sent its stop for the turn under way: one is enough.
+  bool StopSent = false;
+  // Preset keys pressed faster than their words are said collapse into the
+  // last of them (ui/handler.cpp): when the last one came, when the words
+  // of the last one acted on ended, and the one waiting for the storm to
+  // end (its command id; 0: none).
+  std::chrono::steady_clock::time_point PresetKeyTime{};
+  std::chrono::steady_clock::time_point PresetWordsEnd{};
+  int PendingPresetKey = 0;
 
   // Compass display.
   bool CompassDrawn = false;  // DrawCompass found a surface to draw on

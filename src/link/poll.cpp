@@ -62,12 +62,14 @@ LineOutcome OnPosition(Context& context, const RotatorPosition& report) {
   ProgramState& s = context.state;
   s.RotatorState = report.ready ? "READY" : "BUSY";
   s.CurrentBearing = report.bearing;
+  s.BearingReported = true;
   ShowBearing(context);
   if (s.Turning == 1 && report.ready) {
     // Arrival: the box is ready after at least one busy report, whatever
     // the bearing. The focus leaves GoToBox and comes back, so that it
     // clears and asks for the next bearing.
     s.Turning = 0;
+    s.StopSent = false;
     if (!s.ScreenReader) context.dialog.SetFocus(kGoButton);
     Speak(context, "On bearing " + BearingWords(s.CurrentBearing));
     BackToGoToBox(context);
@@ -89,6 +91,7 @@ LineOutcome OnPosition(Context& context, const RotatorPosition& report) {
 void OnStart(Context& context, const RotatorStart& start) {
   ProgramState& s = context.state;
   s.CurrentBearing = start.bearing;
+  s.BearingReported = true;
   s.StopBearing = start.stopBearing;
   context.dialog.SetText(kStatusLabel, start.status);
   ShowBearing(context);

@@ -28,6 +28,9 @@ std::string AmFrame();
 std::string ReadStatusFrame();
 // STX "AG" target CR, the target passed through exactly as typed.
 std::string GoToFrame(std::string_view target);
+// The longest parameter a frame is given, whatever asks for it (GO, a
+// preset, a station program): a bearing, or a station's locator or call.
+inline constexpr std::size_t kMaxFrameParameter = 20;
 
 // Received bytes wait in RxText until a CR completes their line. A line that
 // never ends (a noisy or wrongly set line) must not grow without end, so the

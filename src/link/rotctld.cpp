@@ -223,7 +223,8 @@ std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const Link
 void RemoteGoTo(Context& context, std::int32_t azimuth) {
   if (azimuth == context.state.CurrentBearing) return;
   context.rotator.GoTo(std::to_string(azimuth));
-  context.state.RemoteTurnTime = std::chrono::steady_clock::now();
+  context.state.RemoteTurnTime = Now(context);
+  context.state.StopSent = false;
 }
 
 void RemoteStop(Context& context) { context.rotator.Stop(); }
@@ -234,7 +235,7 @@ void RemoteAimAt(Context& context, const RemoteAim& aim) {
     return;
   }
   const ProgramState& s = context.state;
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = Now(context);
   const bool turning = s.Turning != 0 || now - s.RemoteTurnTime < kRemoteStopGrace;
   if (turning && now - s.OperatorGoTime >= kRemoteStopGrace) RemoteStop(context);
 }

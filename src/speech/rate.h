@@ -12,8 +12,8 @@ inline constexpr int kFastestRate = 10;
 
 // speech-dispatcher's rate, -100 to 100.
 int SpeechdRate(int rate);
-// espeak-ng's words a minute: its default of 175 made three times faster
-// or slower over the range, within what espeak-ng takes (80 to 450).
+// espeak-ng's words a minute: its default of 175 at 0, rising with every
+// step to what espeak-ng takes at its ends, 80 at -10 and 450 at 10.
 int EspeakWordsPerMinute(int rate);
 
 // Nothing when `text` is no whole number from kSlowestRate to kFastestRate.

@@ -65,6 +65,7 @@ AimPlan PlanAim(const Target& target, std::string_view home, const CountryFile& 
     case Target::Kind::kLocator:
       return PlanLocator(*from, target);
     case Target::Kind::kNotALocator:
+      return Nowhere(target.station + " not a locator");
     case Target::Kind::kCall:
       return PlanCall(*LocatorCentre(*from), countries, target);
     default:
@@ -72,11 +73,12 @@ AimPlan PlanAim(const Target& target, std::string_view home, const CountryFile& 
   }
 }
 
-std::string BeamWords(std::string_view home, const CountryFile& countries, std::int32_t bearing) {
+std::string BeamWords(std::string_view home, const CountryFile& countries, std::int32_t bearing,
+                      const CountryEntity* own) {
   const std::optional<GeoPoint> from = LocatorCentre(home);
   if (countries.Empty() || !from) return kNoCountryFile;
   std::string words = "Along " + BearingWords(bearing) + ": ";
-  const std::vector<const CountryEntity*> beam = AlongTheBeam(countries, *from, bearing);
+  const std::vector<const CountryEntity*> beam = AlongTheBeam(countries, *from, bearing, own);
   if (beam.empty()) return words + "nothing";
   for (std::size_t i = 0; i < beam.size(); ++i) words += (i > 0 ? ", " : "") + beam[i]->name;
   return words;

@@ -10,6 +10,7 @@
 namespace rotavox {
 
 class CountryFile;
+struct CountryEntity;
 struct Target;
 
 // Where an aim turns the antenna, from the home locator.
@@ -34,7 +35,8 @@ std::int32_t AimBearing(double degrees);
 // short path 1 9 5 , 502 kilometres"), or "JO62 same square"; a call's are
 // the call, the entity's name and the way ("JA1XYZ Japan short path 0 4 2
 // , 8790 kilometres"), the call and "not found" for a call of no entity or
-// at sea, or "No country file" when the file gave nothing.
+// at sea, or "No country file" when the file gave nothing. A text shaped
+// like a locator that is none is "JS58 not a locator": nothing is sent.
 AimPlan PlanAim(const Target& target, std::string_view home, const CountryFile& countries);
 
 inline constexpr const char* kNoCountryFile = "No country file";
@@ -44,7 +46,9 @@ inline constexpr const char* kNoCountryFile = "No country file";
 inline constexpr int kStationAimMaxLength = 20;
 
 // What lies along the beam at `bearing` from the home locator: "Along 0 4 5
-// : Latvia, Estonia", or "Along 0 4 5 : nothing".
-std::string BeamWords(std::string_view home, const CountryFile& countries, std::int32_t bearing);
+// : Latvia, Estonia", or "Along 0 4 5 : nothing"; the operator's own
+// entity, `own`, is never named.
+std::string BeamWords(std::string_view home, const CountryFile& countries, std::int32_t bearing,
+                      const CountryEntity* own = nullptr);
 
 }  // namespace rotavox

@@ -2,7 +2,9 @@
 #include "ui/handler.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "common/context.h"
 #include "common/country_file.h"
@@ -12,6 +14,7 @@
 #include "display/compass.h"
 #include "link/poll.h"
 #include "link/remote_aims.h"
+#include "link/protocol.h"
 #include "link/rotator.h"
 #include "link/rotctld.h"
 #include "speech/bearing_words.h"
@@ -66,14 +69,18 @@ enum class From { kBox, kPreset };
 
 void GoTo(Context& context, const std::string& target, From from) {
   // A typed control byte (a pasted STX or CR) would put extra frames on the
-  // line, so such a text is refused like a bearing that is already set.
-  if (target.empty() || NumberValue(target) == context.state.CurrentBearing || HasControl(target)) {
+  // line, and a parameter is never long, so such a text is refused like a
+  // bearing that is already set.
+  if (target.empty() || NumberValue(target) == context.state.CurrentBearing || HasControl(target) ||
+      target.size() > kMaxFrameParameter) {
     if (from == From::kBox) context.dialog.SetText(kGoToBox, "");
     return;
   }
   context.rotator.GoTo(target);
-  // A remote stop leaves the operator's GO alone for a while (RemoteAimAt).
-  context.state.OperatorGoTime = std::chrono::steady_clock::now();
+  // The turn counts from now, for Escape; a remote stop leaves the
+  // operator's GO alone for a while (RemoteAimAt).
+  context.state.OperatorGoTime = Now(context);
+  context.state.StopSent = false;
 }
 
 // The country file; an empty one where the program has none.
@@ -105,10 +112,26 @@ void GoToTarget(Context& context, const Target& target, From from) {
 
 void OnGo(Context& context) { GoToTarget(context, ParseTarget(context.dialog.Text(kGoToBox)), From::kBox); }
 
+// Alt+A: what lies along the beam, leaving out the operator's own country.
 void OnBeam(Context& context) {
   ProgramState& s = context.state;
   if (s.HomeLocator.empty()) return;
-  Speak(context, BeamWords(s.HomeLocator, CountryFileOf(context), s.CurrentBearing));
+  // A bearing nobody reported has no beam.
+  if (!s.BearingReported) {
+    Speak(context, "Bearing not known");
+    return;
+  }
+  const CountryFile& countries = CountryFileOf(context);
+  const CountryEntity* own = nullptr;
+  if (!s.OwnCall.empty() && !countries.Empty()) {
+    if (const std::optional<CallEntity> found = countries.Find(s.OwnCall)) {
+      own = found->entity;
+    } else if (!s.OwnCallNotFoundSaid) {
+      s.OwnCallNotFoundSaid = true;
+      Speak(context, "Own call " + s.OwnCall + " not found");
+    }
+  }
+  Speak(context, BeamWords(s.HomeLocator, countries, s.CurrentBearing, own));
 }
 
 // The link is up or on its way: START done, and no alarm since.
@@ -116,8 +139,18 @@ bool LinkStarted(const ProgramState& s) { return s.PollTimerId != 0 && s.SilentT
 
 // Escape while the antenna turns: the box is sent the bearing it last
 // reported, so it turns no further; its next ready report is the arrival.
+// A turn counts from the moment its frame went out, before the box has
+// reported busy, and one stop is sent for it however often Escape is
+// pressed.
 void OnStopKey(Context& context) {
-  if (LinkStarted(context.state) && context.state.Turning == 1) RemoteStop(context);
+  ProgramState& s = context.state;
+  if (!LinkStarted(s) || s.StopSent) return;
+  const Clock::TimePoint now = Now(context);
+  const bool turning =
+      s.Turning == 1 || now - s.OperatorGoTime < kRemoteStopGrace || now - s.RemoteTurnTime < kRemoteStopGrace;
+  if (!turning) return;
+  RemoteStop(context);
+  s.StopSent = true;
 }
 
 // A target as the operator hears it: a bearing digit by digit, other text
@@ -134,7 +167,9 @@ void OnRecallPreset(Context& context, int number) {
   const std::string title = "Preset " + std::to_string(number);
   const Target target = ParseTarget(Trimmed(preset.target));
   if (target.kind == Target::Kind::kNothing) {
-    Speak(context, title + " empty");
+    // A line of the file that was unfit says why it gave no preset.
+    const std::string why = FaultWords(preset.fault);
+    Speak(context, title + " empty" + (why.empty() ? "" : ": " + why));
     return;
   }
   if (target.AtStation() && s.HomeLocator.empty()) {
@@ -155,10 +190,10 @@ void OnStorePreset(Context& context, int number) {
   const std::string title = "Preset " + std::to_string(number);
   std::string text(Trimmed(context.dialog.Text(kGoToBox)));
   if (text.empty()) text = std::to_string(s.CurrentBearing);
-  // A pasted line end would split the file's line; GO refuses such a text
-  // anyway.
-  if (HasControl(text)) {
-    Speak(context, title + " not saved: the GoTo box holds a control character");
+  // A pasted line end would split the file's line, and no frame takes a
+  // long text: GO refuses both anyway.
+  if (const Preset::Fault fault = TargetFault(text); fault != Preset::Fault::kNone) {
+    Speak(context, title + " not saved: " + FaultWords(fault));
     return;
   }
   if (!context.presets->Store(number, text)) {
@@ -166,6 +201,46 @@ void OnStorePreset(Context& context, int number) {
     return;
   }
   Speak(context, title + " set to " + TargetWords(ParseTarget(text)));
+}
+
+// A preset key (recall or store) acted on.
+void ActOnPresetKey(Context& context, int id) {
+  if (id > kPresetStore) {
+    OnStorePreset(context, id - kPresetStore);
+  } else {
+    OnRecallPreset(context, id - kPresetRecall);
+  }
+  context.state.PresetWordsEnd = Now(context);
+}
+
+// Preset keys that come faster than their words can be said (a key held
+// down, a storm of presses, keys pressed while the words of an earlier one
+// were spoken, which the window hands over all at once when they end)
+// collapse into the last of them: it waits until the keys have been quiet
+// for kPresetKeyGap, and then acts alone. No operator hears the end of a
+// preset's words and presses the next key within that time.
+constexpr std::chrono::milliseconds kPresetKeyGap{150};
+
+void OnPresetKey(Context& context, int id) {
+  ProgramState& s = context.state;
+  if (!LinkStarted(s) || context.presets == nullptr) return;
+  const Clock::TimePoint now = Now(context);
+  const bool storm = now - s.PresetKeyTime < kPresetKeyGap || now - s.PresetWordsEnd < kPresetKeyGap;
+  s.PresetKeyTime = now;
+  if (storm) {
+    s.PendingPresetKey = id;
+    return;
+  }
+  s.PendingPresetKey = 0;
+  ActOnPresetKey(context, id);
+}
+
+// On the poll tick: the last key of a storm that is over.
+void ActOnWaitingPresetKey(Context& context) {
+  ProgramState& s = context.state;
+  if (s.PendingPresetKey == 0 || Now(context) - s.PresetKeyTime < kPresetKeyGap) return;
+  const int id = std::exchange(s.PendingPresetKey, 0);
+  ActOnPresetKey(context, id);
 }
 
 void OnVoiceSwitch(Context& context) {
@@ -243,8 +318,10 @@ void OnCommand(Context& context, int id) {
       context.dialog.End();
       break;
     default:
-      if (id > kPresetRecall && id <= kPresetRecall + kPresetCount) OnRecallPreset(context, id - kPresetRecall);
-      if (id > kPresetStore && id <= kPresetStore + kPresetCount) OnStorePreset(context, id - kPresetStore);
+      if ((id > kPresetRecall && id <= kPresetRecall + kPresetCount) ||
+          (id > kPresetStore && id <= kPresetStore + kPresetCount)) {
+        OnPresetKey(context, id);
+      }
       break;
   }
 }
@@ -270,6 +347,7 @@ std::intptr_t HandleDialogMessage(Context& context, unsigned message, std::uintp
     case kWmTimer:
       PollLink(context);  // the poll timer is the only timer
       SendRemoteAim(context);
+      ActOnWaitingPresetKey(context);
       break;
     case kWmCommand: {
       const int id = CommandId(wParam);

@@ -148,6 +148,7 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     ASSERT_EQ(parsed.error, "");
     rig.state.HomeLocator = parsed.options.home;
     rig.state.ScreenReader = parsed.options.screenReader;
+    rig.state.OwnCall = parsed.options.call;
     Countries countries(parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat"
                                                            : parsed.options.countryFile);
     Context context{rig.state, dialog,         rig.desktop, rig.rotator,  rig.voices,

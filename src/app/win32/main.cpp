@@ -164,7 +164,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
                              &remoteAims, options.home,
                              options.countryFile.empty() ? CountryFileBesideProgram()
                                                          : ToAnsi(options.countryFile),
-                             &presets, &network};
+                             &presets, options.call, &network};
   rotavox::RunProgram(platform);
   return 0;
 }

@@ -131,11 +131,13 @@ class SpeechdEngine : public SpeechEngine {
     connection_->callback_cancel = &MessageEvents::OnEvent;
     if (spd_set_notification_on(connection_, SPD_BEGIN) != 0 ||
         spd_set_notification_on(connection_, SPD_END) != 0 ||
-        spd_set_notification_on(connection_, SPD_CANCEL) != 0 ||
-        (rate_ && spd_set_voice_rate(connection_, SpeechdRate(*rate_)) != 0)) {
+        spd_set_notification_on(connection_, SPD_CANCEL) != 0) {
       Close();
       return false;
     }
+    // A rate the server will not take leaves the voice at its own, as
+    // SAPI does: the operator still hears everything.
+    if (rate_) spd_set_voice_rate(connection_, SpeechdRate(*rate_));
     return true;
   }
 

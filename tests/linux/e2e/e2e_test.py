@@ -125,6 +125,61 @@ class Session(unittest.TestCase):
         self.assertEqual(app.wait_exit(), 0)
         self.assertEqual(app.stat_dat(), b'"7",0\r\n')
 
+    def test_storms_of_keys_and_a_preset_too_long_never_bury_the_operator(self):
+        def presets(folder):
+            with open(os.path.join(folder, "PRESETS.TXT"), "wb") as f:
+                f.write(b'1,"90"\r\n2,"180"\r\n3,"' + b"9" * 60000 + b'"\r\n')
+        app = Rotavox(self.display, ["--map-port", f"COM7={self.box.path}"], b'"7",1\r\n', voice_ms=40,
+                      prepare=presets)
+        self.addCleanup(app.close)
+        app.wait_window()
+        app.key("alt+s")
+        self.box.frames(2)
+        self.box.send("A,L,10,0,1")
+        app.wait_said(["On Bearing 0 1 0 ", "", "Enter Bearing"])
+        app.key("ctrl+3")  # no frame could carry it
+        app.wait_said(["Preset 3 empty: too long"])
+        self.assertEqual(self.box.frames(0), [])
+
+        def storm(keys, delay_ms, bearing="010"):
+            """The keys, then Alt+B at once: what was said, and how long
+            Alt+B took to be answered. xdotool waits `delay_ms` after each
+            key and each modifier it presses: 20 for Ctrl with a key, 13
+            for Ctrl+Shift with one, make 25 keys a second."""
+            heard = len(app.said())
+            self.display.xdotool("key", "--delay", str(delay_ms), *keys)
+            answer = seconds_to_answer(self.display, app, "alt+b", "On bearing " + bearing, timeout=30)
+            time.sleep(1)  # a last key of the storm acts once it is over
+            return app.said()[heard:], answer
+
+        # 100 recalls at 25 a second: at most two heard and sent, the last
+        # one being the last key's.
+        said, answer = storm(["ctrl+1", "ctrl+2"] * 50, 20)
+        recalls = [t for t in said if t.startswith("Preset ")]
+        frames = self.box.frames(len(recalls))
+        time.sleep(0.3)
+        frames += self.box.all_frames()
+        print(f"recall storm: {len(recalls)} recalls, {len(frames)} frames, Alt+B after {answer:.2f} s",
+              file=sys.stderr)
+        self.assertIn(len(recalls), (1, 2))
+        self.assertEqual(recalls[-1], "Preset 2 1 8 0 ")
+        self.assertEqual(frames[-1], b"\x02AG180\r")
+        self.assertEqual(len(frames), len(recalls))
+        # The words of one recall at most stand before Alt+B's.
+        self.assertLess(answer, 1.5)
+        # 100 stores of one preset: at most two writes, each said once.
+        app.key("alt+t")
+        app.type("45")
+        said, _ = storm(["ctrl+shift+4"] * 100, 13)
+        self.assertIn(len([t for t in said if t == "Preset 4 set to 0 4 5 "]), (1, 2))
+        with open(os.path.join(app.dir, "PRESETS.TXT"), "rb") as f:
+            self.assertIn(b'\r\n4,"45"\r\n', f.read())
+        # 200 Escapes while turning: one stop.
+        self.box.send("A,?,100,B")
+        time.sleep(0.3)
+        storm(["Escape"] * 200, 10, bearing="100")
+        self.assertEqual(self.box.all_frames(), [b"\x02AG100\r"])
+
     def _window(self, name):
         r = subprocess.run(["xdotool", "search", "--name", name], env=self.display.env,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -162,6 +217,17 @@ class Simulated(unittest.TestCase):
                 self.assertTrue(12 < stopped < 60, stopped)
                 app.key("ctrl+KP_1")
                 app.wait_said(["Preset 1 0 1 2 ", "On bearing 0 1 2 ", "", "Enter Bearing"], timeout=8)
+                # Escape stops a turn at once, before the box has said it
+                # turns: the antenna stays where it was.
+                for delay in ("0.03", "0.1", "0.2"):
+                    app.type("200")
+                    app.wait_said(["2 0 0 "])
+                    display.xdotool("key", "Return", "sleep", delay, "key", "Escape")
+                    time.sleep(1)
+                    app.key("alt+b")
+                    app.wait_said(["On bearing 012"])
+                    app.key("alt+t")
+                    app.wait_said(["", "Enter Bearing"])
                 app.key("alt+x")
                 self.assertEqual(app.wait_exit(), 0)
             finally:
@@ -325,6 +391,7 @@ class CommandLine(unittest.TestCase):
             (["--udp", "300.1.1.1:12040"], 2, b"--udp needs"),
             (["-display", ":1", "--simulate=yes"], 2, b"--simulate takes no value"),
             (["--home", "JO62Q"], 2, b"--home needs a grid locator"),
+            (["--call", "DL1 ABC"], 2, b"--call needs your callsign"),
             (["--rotctld", "10.9.9.9:4533"], 1, b"--rotctld: cannot listen on 10.9.9.9:4533"),
         )
         for args, status, message in cases:

@@ -129,6 +129,11 @@ class CBox:
             out.append(frame + CR)
         return out
 
+    def all_frames(self):
+        """Every complete frame received so far."""
+        self._read()
+        return self.frames(self.received.count(CR))
+
     def _read(self):
         while True:
             ready, _, _ = select.select([self.master], [], [], 0)

@@ -70,13 +70,15 @@ int RunProgram(Platform& platform) {
   state.ScreenReader = platform.screenReader;
   state.HomeLocator = platform.homeLocator;
   state.OwnCall = platform.ownCall;
+  state.Wsjtx = platform.wsjtx != nullptr;
+  state.WsjtxFollow = platform.follow;
   // The services the run owns: the presets, and the country file, which is
   // read on first need.
   PresetBook presets(platform.presets);
   Countries countries(platform.countryFile);
   Context context{state,           platform.dialog,  platform.desktop, platform.port,
                   platform.voices,  platform.surface, platform.steps,   platform.remoteAims,
-                  &presets,         &countries};
+                  &presets,         &countries,       platform.wsjtx};
   platform.shell.BeginSession();
   StartProgram(state, platform.settings);
   presets.Load();

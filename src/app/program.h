@@ -20,6 +20,7 @@ class VoiceProvider;
 class StepInputs;
 class SettingsStore;
 class RemoteAims;
+class WsjtxStatuses;
 
 inline constexpr const char* kTitleText = "Rotavox Controller ";
 inline constexpr float kPiValue = 3.141593f;
@@ -66,6 +67,10 @@ struct Platform {
   SettingsStore* presets = nullptr;
   // The operator's own callsign (--call), upper case; empty: none.
   std::string ownCall = {};
+  // Where WSJT-X's statuses wait (--wsjtx); none: WSJT-X is not heard.
+  WsjtxStatuses* wsjtx = nullptr;
+  // Every station WSJT-X announces is turned to (--follow).
+  bool follow = false;
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.

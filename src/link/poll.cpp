@@ -121,6 +121,7 @@ void StepWhileHeld(Context& context) {
       std::int64_t target = std::int64_t{s.CurrentBearing} + kFineStepDegrees;
       if (target > 360) target -= 360;
       context.port.Send(GoToFrame(std::to_string(target)));
+      s.LastAimTime = Now(context);
     }
     s.StepUpPending = 1;
   }
@@ -133,6 +134,7 @@ void StepWhileHeld(Context& context) {
       std::int64_t target = std::int64_t{s.CurrentBearing} - kFineStepDegrees;
       if (target < 0) target += 360;
       context.port.Send(GoToFrame(std::to_string(target)));
+      s.LastAimTime = Now(context);
     }
     s.StepDownPending = 1;
   }

@@ -225,11 +225,13 @@ void RemoteGoTo(Context& context, std::int32_t azimuth) {
   if (azimuth == context.state.CurrentBearing) return;
   context.port.Send(GoToFrame(std::to_string(azimuth)));
   context.state.RemoteTurnTime = Now(context);
+  context.state.LastAimTime = context.state.RemoteTurnTime;
   context.state.StopSent = false;
 }
 
 void RemoteStop(Context& context) {
   context.port.Send(GoToFrame(std::to_string(context.state.CurrentBearing)));
+  context.state.LastAimTime = Now(context);
 }
 
 void RemoteAimAt(Context& context, const RemoteAim& aim) {

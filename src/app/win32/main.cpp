@@ -71,6 +71,7 @@ Options:
   text += rotavox::kScreenReaderHelp;
   text += rotavox::kHomeHelp;
   text += rotavox::kRotctldHelp;
+  text += rotavox::kWsjtxHelp;
   text += R"(  --help                 show this text and exit
   --version              show the version and exit
 )";

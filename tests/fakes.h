@@ -166,7 +166,11 @@ class FakeDialog final : public Dialog {
   void PressEscape() { Command(kIdCancel, kBnClicked); }
   // One tick of every running timer.
   void Tick() {
-    if (!ended && !timers.empty() && handler) handler(kWmTimer, kPollTimerIdForTests, 0);
+    std::vector<unsigned> running;
+    for (const auto& [id, period] : timers) running.push_back(id);
+    for (const unsigned id : running) {
+      if (!ended && timers.count(id) != 0 && handler) handler(kWmTimer, id, 0);
+    }
   }
   void Command(int id, unsigned code) {
     if (!ended && handler) handler(kWmCommand, MakeCommand(id, code), 0);
@@ -417,7 +421,7 @@ struct Rig {
   PresetBook presets{&presetsFile};
   Countries countries;  // none, unless a test gives one
   FakeClock clock;
-  Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets, &countries, &clock};
+  Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets, &countries, nullptr, &clock};
 
   Rig() {
     dialog.handler = [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

@@ -8,6 +8,8 @@
 #include "common/locator.h"
 #include "fakes.h"
 #include "target/aim.h"
+#include "link/wsjtx.h"
+#include "target/dx_station.h"
 #include "target/target.h"
 
 namespace rotavox::testing {
@@ -344,6 +346,110 @@ TEST(LocatorAim, GoTurnsThereAfterSayingWhere) {
   rig.dialog.Command(kBeamHotkey, kAcceleratorCode);
   EXPECT_EQ(rig.Said(), (std::vector<std::string>{"Own call XX1ABC not found", "Along 0 3 3 : Japan, Rotuma Island, Fiji",
                                               "Along 0 3 3 : Japan, Rotuma Island, Fiji"}));
+}
+
+}  // namespace
+}  // namespace rotavox::testing
+
+namespace rotavox::testing {
+namespace {
+
+// WSJT-X's station is announced once its DX call and grid have stood a
+// second; again when the same call gains or changes its grid, and again
+// only for another station; an emptied call says nothing; of two programs
+// the one that changed last counts. Times replayed: statuses at their ms,
+// the window's tick every 80 ms.
+TEST(DxStation, AnnouncedOnceSettled) {
+  struct Status {
+    int ms;
+    const char* id;
+    const char* call;
+    const char* grid;
+  };
+  const struct {
+    const char* what;
+    std::vector<Status> statuses;
+    std::vector<std::string> heard;  // "ms CALL GRID"
+  } cases[] = {
+      {"typed, the grid soon after",
+       {{0, "A", "J", ""}, {30, "A", "JA", ""}, {60, "A", "JA1", ""}, {100, "A", "JA1X", ""},
+        {140, "A", "JA1XY", ""}, {170, "A", "JA1XYZ", ""}, {800, "A", "JA1XYZ", "PM95"}},
+       {"1840 JA1XYZ PM95"}},
+      {"the grid late: the call, then its grid",
+       {{0, "A", "JA1XYZ", ""}, {1700, "A", "JA1XYZ", "PM95"}},
+       {"1040 JA1XYZ ", "2720 JA1XYZ PM95"}},
+      {"emptied", {{0, "A", "JA1XYZ", ""}, {500, "A", "", ""}}, {}},
+      {"the grid taken away", {{0, "A", "JA1XYZ", "PM95"}, {2000, "A", "JA1XYZ", ""}}, {"1040 JA1XYZ PM95"}},
+      {"the grid changed", {{0, "A", "JA1XYZ", "PM95"}, {2000, "A", "JA1XYZ", "PM96"}},
+       {"1040 JA1XYZ PM95", "3040 JA1XYZ PM96"}},
+      {"another station, then back",
+       {{0, "A", "JA1XYZ", "PM95"}, {2000, "A", "W1AW", ""}, {4000, "A", "JA1XYZ", "PM95"}},
+       {"1040 JA1XYZ PM95", "3040 W1AW ", "5040 JA1XYZ PM95"}},
+      {"two programs", {{0, "A", "JA1XYZ", ""}, {500, "B", "W1AW", ""}}, {"1520 W1AW "}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DxStation dx;
+    std::vector<std::string> heard;
+    const DxStation::TimePoint start{};
+    std::size_t next = 0;
+    for (int ms = 0; ms <= 6000; ms += 80) {
+      while (next < c.statuses.size() && c.statuses[next].ms <= ms) {
+        const Status& s = c.statuses[next++];
+        dx.Seen({s.id, s.call, s.grid, ""}, start + std::chrono::milliseconds(s.ms));
+      }
+      if (const auto due = dx.Due(start + std::chrono::milliseconds(ms))) {
+        heard.push_back(std::to_string(ms) + " " + due->dxCall + " " + due->dxGrid);
+      }
+    }
+    EXPECT_EQ(heard, c.heard);
+  }
+}
+
+using Texts = std::vector<std::string>;
+
+// Heard, and turned to on Alt+J (short path) and Alt+L (long path) as GO
+// with the bearing would turn; before START the words only. --follow turns
+// at a new station, unless another aim came within 30 s.
+TEST(DxStation, KeysAndFollowTurnToTheStation) {
+  Rig rig;
+  WsjtxStatuses slot;
+  rig.context.wsjtx = &slot;
+  rig.state.Wsjtx = true;
+  rig.state.HomeLocator = "JO62QM";
+  rig.countries = Countries(CountryFile::Parse(kCountries));
+  rig.StartWithFile("\"3\",1\r\n");
+  const auto wait = [&rig](int ms) {
+    for (int t = 0; t < ms; t += 80) {
+      rig.clock.Advance(std::chrono::milliseconds(80));
+      rig.dialog.Tick();
+    }
+  };
+  rig.ClearLog();
+  rig.dialog.Command(kDxShortHotkey, kAcceleratorCode);
+  slot.Put({"WSJT-X", "JA1XYZ", "PM95", ""});
+  wait(1200);
+  rig.dialog.Command(kDxLongHotkey, kAcceleratorCode);  // the link is down: words only
+  EXPECT_EQ(rig.Said(), (Texts{"No station from WSJT-X", "JA1XYZ PM95 short path 0 4 2 , 8904 kilometres",
+                               "JA1XYZ PM95 long path 2 2 2 , 31126 kilometres"}));
+  rig.StartLink();
+  rig.port.Arrive("\x02" "A,L,10,0,0\r");
+  wait(80);
+  rig.ClearLog();
+  rig.dialog.Command(kDxShortHotkey, kAcceleratorCode);
+  rig.dialog.Command(kDxLongHotkey, kAcceleratorCode);
+  EXPECT_EQ(rig.Sent(), (Texts{"<STX>AG42<CR>", "<STX>AG222<CR>"}));
+  // Following: a new station is turned to once the last aim is 30 s old.
+  rig.state.WsjtxFollow = true;
+  rig.ClearLog();
+  slot.Put({"WSJT-X", "W1AW", "", ""});  // by its call's country
+  wait(1200);
+  wait(30'000);
+  slot.Put({"WSJT-X", "JA1XYZ", "", ""});
+  wait(1200);
+  EXPECT_EQ(rig.Said(), (Texts{"W1AW United States of America short path 3 0 5 , 7679 kilometres",
+                               "JA1XYZ Japan short path 0 4 2 , 8790 kilometres"}));
+  EXPECT_EQ(rig.Sent(), Texts{"<STX>AG42<CR>"});
 }
 
 }  // namespace

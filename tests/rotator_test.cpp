@@ -210,7 +210,7 @@ class ScriptedRotator final : public Rotator {
   void Start(std::string_view) override {}
   void GoTo(std::string_view) override {}
   void Stop() override {}
-  void Step(std::int32_t) override {}
+  bool Step(std::int32_t) override { return false; }
   void Close() override {}
   Reception Receive() override { return events.empty() ? Reception::kSilent : Reception::kReceived; }
   std::optional<RotatorEvent> NextEvent() override {

@@ -5,6 +5,7 @@
 #include "fakes.h"
 #include "link/rotctld.h"
 #include "link/udp_aim.h"
+#include "link/wsjtx.h"
 
 namespace rotavox::testing {
 namespace {
@@ -246,6 +247,119 @@ TEST(RotctldClient, CutsLinesAndKeepsItsLimits) {
   RotctldClient deaf;  // never reads its answers
   for (int i = 0; i < 10000 && !deaf.Finished(); ++i) deaf.Receive("1\n", kLinked);
   EXPECT_TRUE(deaf.Finished());
+}
+
+}  // namespace
+}  // namespace rotavox::testing
+
+namespace rotavox::testing {
+namespace {
+
+// A WSJT-X status as the program puts it on the wire, fields from `id` to
+// the DX grid, then `tail`; nullopt is a null string.
+using Field = std::optional<std::string>;
+std::string WsjtxBytes(std::uint32_t type, std::uint32_t schema, Field id, Field dxCall, Field deGrid, Field dxGrid,
+                       const std::string& tail = std::string(7, '\0')) {
+  std::string out;
+  const auto u32 = [&out](std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift & 0xFF);
+  };
+  const auto text = [&](const Field& f) {
+    u32(f ? static_cast<std::uint32_t>(f->size()) : 0xFFFFFFFF);
+    if (f) out += *f;
+  };
+  u32(0xADBCCBDA), u32(schema), u32(type);
+  text(id);
+  out += std::string(8, '\0');  // dial frequency
+  text("FT8"), text(dxCall), text("-15"), text("FT8");
+  out += std::string(3, '\0') + std::string(8, '\x05');  // three bools, Rx and Tx DF
+  text(std::nullopt), text(deGrid), text(dxGrid);
+  return out + tail;
+}
+
+std::string Unhex(std::string_view hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+  return out;
+}
+
+// WSJT-X's status: the station being worked, read from every form a
+// program sends; whatever cannot be read, or names no callsign or locator
+// where one belongs, is bad and counted.
+TEST(Wsjtx, ReadsStatusesAndRefusesWhatNoStationWouldSay) {
+  using K = WsjtxDatagram::Kind;
+  // Sent by WSJT-X 2.6.1 and by JTDX 2.2.159 (Debian's), after JA1XYZ was
+  // typed into the DX Call box and PM95 into the DX Grid box.
+  const std::string wsjtx = Unhex(
+      "adbccbda00000002000000010000000657534a542d580000000000d6c09000000003465438000000064a413158595a0000"
+      "00032d313500000003465438000000000005dc000005dcffffffffffffffff00000004504d393500ffffffff0000ffffff"
+      "ffffffffff0000000744656661756c74ffffffff");
+  const std::string jtdx = Unhex(
+      "adbccbda0000000200000001000000044a5444580000000000d6c09000000003465438000000064a413158595a000000"
+      "032d313500000003465438000000000005dc000005dc000000000000000000000004504d393500ffffffff0000");
+  const std::string good = WsjtxBytes(1, 3, "WSJT-X", "ja1xyz", "JO62QM", "pm95vq");
+  const struct {
+    const char* what;
+    std::string bytes;
+    K kind;
+    WsjtxStatus status;
+  } cases[] = {
+      {"WSJT-X 2.6.1", wsjtx, K::kStatus, {"WSJT-X", "JA1XYZ", "PM95", ""}},
+      {"JTDX, shorter", jtdx, K::kStatus, {"JTDX", "JA1XYZ", "PM95", ""}},
+      {"schema 3, either case", good, K::kStatus, {"WSJT-X", "JA1XYZ", "PM95VQ", "JO62QM"}},
+      {"a longer status", good + std::string(300, 'x'), K::kStatus, {"WSJT-X", "JA1XYZ", "PM95VQ", "JO62QM"}},
+      {"cut after the DX grid", good.substr(0, good.size() - 7), K::kStatus, {"WSJT-X", "JA1XYZ", "PM95VQ", "JO62QM"}},
+      {"null fields", WsjtxBytes(1, 2, "A", std::nullopt, std::nullopt, std::nullopt), K::kStatus, {"A", "", "", ""}},
+      {"empty fields", WsjtxBytes(1, 2, "A", "", "", ""), K::kStatus, {"A", "", "", ""}},
+      {"a DE grid that is none", WsjtxBytes(1, 2, "A", "W1AW", "XX", ""), K::kStatus, {"A", "W1AW", "", ""}},
+      {"GB22GD stays a call", WsjtxBytes(1, 2, "A", "GB22GD", "", ""), K::kStatus, {"A", "GB22GD", "", ""}},
+      {"heartbeat", WsjtxBytes(0, 2, "WSJT-X", "", "", ""), K::kOther, {}},
+      {"a decode", WsjtxBytes(2, 2, "WSJT-X", "", "", ""), K::kOther, {}},
+      {"a blank in the call", WsjtxBytes(1, 2, "A", "JA1 XYZ", "", ""), K::kBad, {}},
+      {"a call without a letter", WsjtxBytes(1, 2, "A", "12345", "", ""), K::kBad, {}},
+      {"a call of 15", WsjtxBytes(1, 2, "A", "ABCDEFGHIJKLMNO", "", ""), K::kBad, {}},
+      {"an ESC in the call", WsjtxBytes(1, 2, "A", "JA1\x1b[5m", "", ""), K::kBad, {}},
+      {"a grid of 3", WsjtxBytes(1, 2, "A", "JA1XYZ", "", "PM9"), K::kBad, {}},
+      {"a grid of 8", WsjtxBytes(1, 2, "A", "JA1XYZ", "", "PM95VQ12"), K::kBad, {}},
+      {"a grid off the globe", WsjtxBytes(1, 2, "A", "JA1XYZ", "", "ZZ99"), K::kBad, {}},
+      {"wrong magic", "\x01" + good.substr(1), K::kBad, {}},
+      {"schema 1", WsjtxBytes(1, 1, "A", "JA1XYZ", "", ""), K::kBad, {}},
+      {"schema 4", WsjtxBytes(1, 4, "A", "JA1XYZ", "", ""), K::kBad, {}},
+      {"a count past the end", WsjtxBytes(1, 2, std::string("A"), "JA1XYZ", "", "").replace(12, 4, "\x00\x00\x10\x00", 4),
+       K::kBad, {}},
+      {"a count of 0xfffffffe", WsjtxBytes(1, 2, "A", "JA1XYZ", "", "").replace(12, 4, "\xff\xff\xff\xfe", 4), K::kBad, {}},
+      {"cut in the DX call", good.substr(0, 45), K::kBad, {}},
+      {"header only", good.substr(0, 12), K::kBad, {}},
+      {"nothing", "", K::kBad, {}},
+      {"64 KiB of junk", std::string(64 * 1024, '\xda'), K::kBad, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const WsjtxDatagram read = ReadWsjtx(c.bytes);
+    EXPECT_EQ(read.kind, c.kind);
+    if (c.kind == K::kStatus) EXPECT_EQ(read.status, c.status);
+  }
+}
+
+// The listener passes on a status only when it changes what its program
+// shows, remembers a few programs, and counts what it ignored.
+TEST(Wsjtx, ListenerPassesOnChangesOnly) {
+  WsjtxListener listener;
+  const auto status = [](const char* id, const char* call) { return WsjtxBytes(1, 2, id, call, "", ""); };
+  EXPECT_TRUE(listener.Receive(status("A", "JA1XYZ")));
+  EXPECT_FALSE(listener.Receive(status("A", "JA1XYZ")));  // the same again (its frequency, say)
+  EXPECT_TRUE(listener.Receive(status("B", "JA1XYZ")));   // another program
+  EXPECT_FALSE(listener.Receive(status("A", "JA1XYZ")));
+  for (int i = 0; i < 1000; ++i) listener.Receive(status(std::to_string(i).c_str(), "W1AW"));  // a flood of ids
+  EXPECT_TRUE(listener.Receive(status("A", "JA1XYZ")));   // forgotten meanwhile: news again
+  listener.Receive("junk");
+  listener.Receive(status("A", "12345"));
+  EXPECT_EQ(listener.Ignored(), 2u);
+  WsjtxStatuses slot;
+  slot.Put({"A", "JA1XYZ", "", ""});
+  slot.Put({"B", "W1AW", "", ""});
+  EXPECT_EQ(slot.Take()->dxCall, "W1AW");
+  EXPECT_EQ(slot.Take(), nullptr);
 }
 
 }  // namespace

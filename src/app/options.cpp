@@ -119,6 +119,19 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args,
         return parsed;
       }
       o.udp.push_back(endpoint);
+    } else if (name == "--wsjtx") {
+      if (!takeValue()) return parsed;
+      if (o.wsjtx.port != 0) {
+        parsed.error = "--wsjtx may be given only once";
+        return parsed;
+      }
+      if (!ParseEndpoint(value, &o.wsjtx)) {
+        parsed.error = "--wsjtx needs [ADDRESS:]PORT, e.g. 2237, 127.0.0.1:2237 or 224.0.0.1:2237";
+        return parsed;
+      }
+    } else if (name == "--follow") {
+      if (!noValue()) return parsed;
+      o.follow = true;
     } else if (name == "--home") {
       if (!takeValue()) return parsed;
       const std::optional<std::string> locator = ReadLocator(value);
@@ -157,6 +170,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args,
       return parsed;
     }
   }
+  if (o.follow && o.wsjtx.port == 0) parsed.error = "--follow needs --wsjtx";
   return parsed;
 }
 
@@ -218,6 +232,18 @@ const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
                          another address only on a network you trust
 )";
 
+const char* const kWsjtxHelp = R"(  --wsjtx [ADDRESS:]PORT hear WSJT-X (or JTDX) on PORT, as set in its Reporting
+                         settings (WSJT-X's default is 2237): the station in
+                         its DX Call and DX Grid boxes is spoken with where it
+                         lies, and Alt+J (short path) or Alt+L (long path)
+                         turns there; ADDRESS defaults to 127.0.0.1, and an
+                         address from 224.0.0.0 to 239.255.255.255 (or ff..
+                         in IPv6) is a multicast group, shared with other
+                         programs that hear WSJT-X
+  --follow               with --wsjtx: turn to each new station without a
+                         key, but never within 30 s of any other aim
+)";
+
 std::string HelpText(std::string_view program) {
   std::string p(program);
   std::string text = "Usage: " + p + R"( [OPTION]...
@@ -236,6 +262,7 @@ Keys:
   Alt+V              voice on or off
   Alt+B              speak the current bearing
   Alt+A              with --home: say what lies along the beam
+  Alt+J, Alt+L       with --wsjtx: turn to WSJT-X's station, short or long path
   Escape             while the antenna turns: stop it
   Ctrl+1 .. Ctrl+9   turn to preset 1 to 9 (the digit keys of the main row
                      or the keypad); Ctrl+Shift+1 .. 9 keep the GoTo box
@@ -260,7 +287,7 @@ Options:
                          text MS milliseconds per character); by default
                          speech-dispatcher, else espeak-ng
   --map-port COMn=DEVICE the COM name COMn opens DEVICE (repeatable)
-)" + kScreenReaderHelp + kHomeHelp + kRotctldHelp + R"(  --help                 show this text and exit
+)" + kScreenReaderHelp + kHomeHelp + kRotctldHelp + kWsjtxHelp + R"(  --help                 show this text and exit
   --version              show the version and exit
 )";
   return text;

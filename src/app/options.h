@@ -34,6 +34,11 @@ struct Options {
   std::string home;
   // The operator's own callsign, upper case; empty: none.
   std::string call;
+  // Where WSJT-X's datagrams are heard (a multicast group, or an address
+  // of this machine); port 0: not at all.
+  Endpoint wsjtx;
+  // Every station WSJT-X announces is turned to (needs wsjtx).
+  bool follow = false;
   // The country file for callsigns; empty: the edition's own copy.
   std::string countryFile;
 };
@@ -67,6 +72,7 @@ extern const char* const kScreenReaderHelp;
 extern const char* const kNetworkPortHelp;
 extern const char* const kRotctldHelp;
 extern const char* const kHomeHelp;  // with --udp
+extern const char* const kWsjtxHelp;
 std::string VersionText();
 
 }  // namespace rotavox

@@ -71,6 +71,8 @@ int RunProgram(Platform& platform) {
   state.ScreenReader = platform.screenReader;
   state.HomeLocator = platform.homeLocator;
   state.OwnCall = platform.ownCall;
+  state.Wsjtx = platform.wsjtx != nullptr;
+  state.WsjtxFollow = platform.follow;
   // The services the run owns: the presets, and the country file, which is
   // read on first need; and the rotator behind the line that START opens.
   PresetBook presets(platform.presets);
@@ -78,7 +80,7 @@ int RunProgram(Platform& platform) {
   CBoxRotator rotator(state, platform.port, platform.network);
   Context context{state,           platform.dialog,  platform.desktop, rotator,
                   platform.voices,  platform.surface, platform.steps,   platform.remoteAims,
-                  &presets,         &countries};
+                  &presets,         &countries,       platform.wsjtx};
   platform.shell.BeginSession();
   StartProgram(state, platform.settings);
   presets.Load();

@@ -21,6 +21,7 @@ class VoiceProvider;
 class StepInputs;
 class SettingsStore;
 class RemoteAims;
+class WsjtxStatuses;
 
 inline constexpr const char* kTitleText = "Rotavox Controller ";
 inline constexpr float kPiValue = 3.141593f;
@@ -67,6 +68,10 @@ struct Platform {
   SettingsStore* presets = nullptr;
   // The operator's own callsign (--call), upper case; empty: none.
   std::string ownCall = {};
+  // Where WSJT-X's statuses wait (--wsjtx); none: WSJT-X is not heard.
+  WsjtxStatuses* wsjtx = nullptr;
+  // Every station WSJT-X announces is turned to (--follow).
+  bool follow = false;
   // The TCP line to a network serial server; none: network addresses in
   // the Com Port box reach nothing.
   NetworkLine* network = nullptr;

@@ -17,6 +17,7 @@ class StepInputs;
 class RemoteAims;
 class PresetBook;
 class Countries;
+class WsjtxStatuses;
 
 struct Context {
   ProgramState& state;
@@ -35,6 +36,8 @@ struct Context {
   // The country file that places callsigns, read on first need; none: no
   // file.
   Countries* countries = nullptr;
+  // Where WSJT-X's statuses wait for the window; none without --wsjtx.
+  WsjtxStatuses* wsjtx = nullptr;
   // Where the time comes from; none: the steady clock.
   const Clock* clock = nullptr;
 };

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "target/dx_station.h"
+
 namespace rotavox {
 
 struct ProgramState {
@@ -40,6 +42,13 @@ struct ProgramState {
   // place it, the first Alt+A says so, once.
   std::string OwnCall;
   bool OwnCallNotFoundSaid = false;
+  // WSJT-X's statuses are heard (--wsjtx): the station being worked there
+  // is announced, and Alt+J and Alt+L turn to it; with WsjtxFollow every
+  // newly announced station is turned to, unless another aim came within
+  // kFollowHold (LastAimTime).
+  bool Wsjtx = false;
+  bool WsjtxFollow = false;
+  DxStation Dx;
 
   // Rotator link.
   std::int32_t ReplyPending = 0;    // 1 from START until the first reply line
@@ -61,6 +70,10 @@ struct ProgramState {
   std::chrono::steady_clock::time_point RemoteTurnTime{};
   // Escape has sent its stop for the turn under way: one is enough.
   bool StopSent = false;
+  // When an aim other than a WSJT-X follow last put a frame on the line:
+  // the operator's GO, a preset, Alt+J or Alt+L, Escape, a step, a station
+  // program.
+  std::chrono::steady_clock::time_point LastAimTime{};
   // Preset keys pressed faster than their words are said collapse into the
   // last of them (ui/handler.cpp): when the last one came, when the words
   // of the last one acted on ended, and the one waiting for the storm to

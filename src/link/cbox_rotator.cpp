@@ -41,20 +41,21 @@ void CBoxRotator::GoTo(std::string_view target) { Send(GoToFrame(target)); }
 
 void CBoxRotator::Stop() { Send(GoToFrame(std::to_string(state_.CurrentBearing))); }
 
-void CBoxRotator::Step(std::int32_t degrees) {
+bool CBoxRotator::Step(std::int32_t degrees) {
   // Distance from the end stop, clockwise, in 64 bits; the steps stay 4
   // degrees short of it either way round.
   std::int64_t fromStop = std::int64_t{state_.CurrentBearing} - state_.StopBearing;
   if (fromStop < 0) fromStop += 360;
   std::int64_t target = std::int64_t{state_.CurrentBearing} + degrees;
   if (degrees > 0) {
-    if (fromStop >= 360 - 2 * kFineStepDegrees) return;
+    if (fromStop >= 360 - 2 * kFineStepDegrees) return false;
     if (target > 360) target -= 360;  // so 360 itself stays 360
   } else {
-    if (fromStop <= kFineStepDegrees) return;
+    if (fromStop <= kFineStepDegrees) return false;
     if (target < 0) target += 360;
   }
   Send(GoToFrame(std::to_string(target)));
+  return true;
 }
 
 void CBoxRotator::Close() {

@@ -36,7 +36,7 @@ class CBoxRotator final : public Rotator {
   void Start(std::string_view portText) override;
   void GoTo(std::string_view target) override;
   void Stop() override;
-  void Step(std::int32_t degrees) override;
+  bool Step(std::int32_t degrees) override;
   void Close() override;
   Reception Receive() override;
   std::optional<RotatorEvent> NextEvent() override;

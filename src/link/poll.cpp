@@ -134,7 +134,7 @@ void StepWhileHeld(Context& context) {
   const bool down = context.steps.Anticlockwise() < 0;
   if (up && down) return;
   if (up) {
-    context.rotator.Step(kFineStepDegrees);
+    if (context.rotator.Step(kFineStepDegrees)) s.LastAimTime = Now(context);
     s.StepUpPending = 1;
   }
   if (!up && s.StepUpPending == 1) {
@@ -142,7 +142,7 @@ void StepWhileHeld(Context& context) {
     s.StepUpPending = 0;
   }
   if (down) {
-    context.rotator.Step(-kFineStepDegrees);
+    if (context.rotator.Step(-kFineStepDegrees)) s.LastAimTime = Now(context);
     s.StepDownPending = 1;
   }
   if (!down && s.StepDownPending == 1) {

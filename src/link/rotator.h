@@ -70,8 +70,9 @@ class Rotator {
   virtual void GoTo(std::string_view target) = 0;
   // Stop where the antenna is.
   virtual void Stop() = 0;
-  // A fine step of `degrees` (positive clockwise), short of the end stops.
-  virtual void Step(std::int32_t degrees) = 0;
+  // A fine step of `degrees` (positive clockwise), short of the end stops;
+  // false when no step went out.
+  virtual bool Step(std::int32_t degrees) = 0;
   // Closes the line; after the alarm and at exit.
   virtual void Close() = 0;
 

@@ -224,10 +224,14 @@ void RemoteGoTo(Context& context, std::int32_t azimuth) {
   if (azimuth == context.state.CurrentBearing) return;
   context.rotator.GoTo(std::to_string(azimuth));
   context.state.RemoteTurnTime = Now(context);
+  context.state.LastAimTime = context.state.RemoteTurnTime;
   context.state.StopSent = false;
 }
 
-void RemoteStop(Context& context) { context.rotator.Stop(); }
+void RemoteStop(Context& context) {
+  context.rotator.Stop();
+  context.state.LastAimTime = Now(context);
+}
 
 void RemoteAimAt(Context& context, const RemoteAim& aim) {
   if (aim.kind == RemoteAim::Kind::kTurn) {

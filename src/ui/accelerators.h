@@ -24,7 +24,8 @@ struct Accelerator {
 };
 
 // Alt+B speaks the bearing; with a home locator Alt+A says what lies along
-// the beam; Escape stops a turn (and is nothing otherwise); Ctrl+1 to
+// the beam; with WSJT-X heard Alt+J and Alt+L turn to its station by the
+// short and the long path; Escape stops a turn (and is nothing otherwise); Ctrl+1 to
 // Ctrl+9 recall a preset and Ctrl+Shift+1 to Ctrl+Shift+9 store one.
 std::vector<Accelerator> DialogAccelerators(const ProgramState& state);
 

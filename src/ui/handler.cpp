@@ -2,6 +2,7 @@
 #include "ui/handler.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,10 +18,12 @@
 #include "link/protocol.h"
 #include "link/rotator.h"
 #include "link/rotctld.h"
+#include "link/wsjtx.h"
 #include "speech/bearing_words.h"
 #include "speech/speak.h"
 #include "target/aim.h"
 #include "target/countries.h"
+#include "target/dx_station.h"
 #include "target/preset_book.h"
 #include "target/target.h"
 #include "ui/desktop.h"
@@ -39,6 +42,8 @@ void OnInitDialog(Context& context) {
   s.PortText = context.dialog.Text(kPortBox);
   if (s.PortText.empty()) Speak(context, "Please set com port");
   context.dialog.SetFocus(kPortBox);  // "Set Com Port" follows from the focus
+  // WSJT-X is heard from the start, the link up or not.
+  if (context.wsjtx) context.dialog.SetTimer(kWsjtxTimerId, kWsjtxPeriodMs);
 }
 
 void OnStart(Context& context) {
@@ -64,8 +69,9 @@ void OnStart(Context& context) {
 }
 
 // Where GO's target comes from: the GoTo box, which is cleared when
-// nothing is sent, or a preset, which leaves the box alone.
-enum class From { kBox, kPreset };
+// nothing is sent; a preset or a key, which leave the box alone; or the
+// station WSJT-X announced, followed without a key.
+enum class From { kBox, kPreset, kFollow };
 
 void GoTo(Context& context, const std::string& target, From from) {
   // A typed control byte (a pasted STX or CR) would put extra frames on the
@@ -78,9 +84,11 @@ void GoTo(Context& context, const std::string& target, From from) {
   }
   context.rotator.GoTo(target);
   // The turn counts from now, for Escape; a remote stop leaves the
-  // operator's GO alone for a while (RemoteAimAt).
+  // operator's GO alone for a while (RemoteAimAt); a follow leaves it
+  // standing longer.
   context.state.OperatorGoTime = Now(context);
   context.state.StopSent = false;
+  if (from != From::kFollow) context.state.LastAimTime = context.state.OperatorGoTime;
 }
 
 // The country file; an empty one where the program has none.
@@ -151,6 +159,46 @@ void OnStopKey(Context& context) {
   if (!turning) return;
   RemoteStop(context);
   s.StopSent = true;
+  s.LastAimTime = now;
+}
+
+// WSJT-X's station from the home locator, else from the DE grid it gave.
+AimPlan PlanDx(Context& context, const WsjtxStatus& station, bool longPath) {
+  const ProgramState& s = context.state;
+  const std::string& home = s.HomeLocator.empty() ? station.deGrid : s.HomeLocator;
+  return PlanDxAim(station, home, longPath, CountryFileOf(context));
+}
+
+// Alt+J, Alt+L: the station WSJT-X announced last, heard again, and turned
+// to as a GO with its bearing would turn, the link being up.
+void OnDxKey(Context& context, bool longPath) {
+  ProgramState& s = context.state;
+  if (!context.wsjtx) return;
+  const std::optional<WsjtxStatus>& station = s.Dx.Announced();
+  if (!station) {
+    Speak(context, "No station from WSJT-X");
+    return;
+  }
+  const AimPlan plan = PlanDx(context, *station, longPath);
+  Speak(context, plan.words);
+  if (LinkStarted(s) && plan.outcome == AimPlan::Outcome::kTurn) {
+    GoTo(context, std::to_string(plan.bearing), From::kPreset);
+  }
+}
+
+// On WSJT-X's tick: its latest news, and the station announced once it has
+// settled; with --follow also turned to, unless another aim stands.
+void OnWsjtxTick(Context& context) {
+  ProgramState& s = context.state;
+  if (std::unique_ptr<WsjtxStatus> status = context.wsjtx->Take()) s.Dx.Seen(*status, Now(context));
+  const std::optional<WsjtxStatus> station = s.Dx.Due(Now(context));
+  if (!station) return;
+  const AimPlan plan = PlanDx(context, *station, false);
+  Speak(context, plan.words);
+  if (s.WsjtxFollow && LinkStarted(s) && plan.outcome == AimPlan::Outcome::kTurn &&
+      Now(context) - s.LastAimTime >= kFollowHold) {
+    GoTo(context, std::to_string(plan.bearing), From::kFollow);
+  }
 }
 
 // A target as the operator hears it: a bearing digit by digit, other text
@@ -314,6 +362,10 @@ void OnCommand(Context& context, int id) {
     case kStopHotkey:
       OnStopKey(context);
       break;
+    case kDxShortHotkey:
+    case kDxLongHotkey:
+      OnDxKey(context, id == kDxLongHotkey);
+      break;
     case kExitButton:
       context.dialog.End();
       break;
@@ -345,7 +397,11 @@ std::intptr_t HandleDialogMessage(Context& context, unsigned message, std::uintp
       OnInitDialog(context);
       break;
     case kWmTimer:
-      PollLink(context);  // the poll timer is the only timer
+      if (wParam == kWsjtxTimerId && context.wsjtx) {
+        OnWsjtxTick(context);
+        break;
+      }
+      PollLink(context);  // every other tick is the poll timer's
       SendRemoteAim(context);
       ActOnWaitingPresetKey(context);
       break;

@@ -6,6 +6,7 @@
 // message, so the window system's default handling always follows.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,14 @@ inline constexpr const char* kPortNotSetCaption = "Start error";
 // Said at start-up, in every mode, when STAT.DAT is there but cannot be read.
 inline constexpr const char* kSettingsUnreadableSpoken =
     "Settings file STAT.DAT cannot be read and will not be saved";
+
+// WSJT-X's statuses are taken on a timer of their own, which runs from
+// start-up, the link up or not (with --wsjtx only).
+inline constexpr unsigned kWsjtxTimerId = 101;
+inline constexpr unsigned kWsjtxPeriodMs = 80;
+// A station WSJT-X announces is not followed within this time of any other
+// aim, whose target stands.
+inline constexpr std::chrono::seconds kFollowHold{30};
 
 std::intptr_t HandleDialogMessage(Context& context, unsigned message, std::uintptr_t wParam,
                                   std::intptr_t lParam);

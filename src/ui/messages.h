@@ -34,6 +34,8 @@ enum ControlId : int {
   kStopHotkey = 404,     // Escape, from any control: stops a turn
   kPresetRecall = 410,   // Ctrl+N recalls preset N: command 410 + N
   kPresetStore = 420,    // Ctrl+Shift+N stores preset N: command 420 + N
+  kDxShortHotkey = 430,  // Alt+J, with --wsjtx: turn to WSJT-X's station by the short path
+  kDxLongHotkey = 431,   // Alt+L, with --wsjtx: the same by the long path
   kStartButton = 501,
   kVoiceCheck = 600,
   kGoToLabel = 700,

@@ -14,6 +14,7 @@
 #include "common/country_file.h"
 #include "fakes.h"
 #include "link/protocol.h"
+#include "link/wsjtx.h"
 #include "target/aim.h"
 
 namespace rotavox {
@@ -149,6 +150,21 @@ void BM_AlongTheBeam(benchmark::State& state) {
   if (Countries().Empty()) state.SkipWithError("no country file");
 }
 BENCHMARK(BM_AlongTheBeam)->Unit(benchmark::kMicrosecond);
+
+// A WSJT-X status as WSJT-X 2.6.1 sent it (JA1XYZ in PM95), read and
+// checked: the work of the server's thread for each datagram.
+void BM_WsjtxStatus(benchmark::State& state) {
+  std::string datagram;
+  for (const char* hex = "adbccbda00000002000000010000000657534a542d580000000000d6c09000000003465438000000064a413158"
+                         "595a000000032d313500000003465438000000000005dc000005dcffffffffffffffff00000004504d393500ff"
+                         "ffffff0000ffffffffffffffff0000000744656661756c74ffffffff";
+       *hex; hex += 2) {
+    datagram += static_cast<char>(std::stoi(std::string(hex, 2), nullptr, 16));
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(ReadWsjtx(datagram));
+  if (ReadWsjtx(datagram).status.dxGrid != "PM95") state.SkipWithError("the status was not read");
+}
+BENCHMARK(BM_WsjtxStatus)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace rotavox

@@ -18,6 +18,7 @@
 #include "app/options.h"
 #include "app/program.h"
 #include "fakes.h"
+#include "link/wsjtx.h"
 #include "ui/qt/qt_main_dialog.h"
 
 #ifndef ROTAVOX_KEY_TABLE
@@ -149,10 +150,13 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     rig.state.HomeLocator = parsed.options.home;
     rig.state.ScreenReader = parsed.options.screenReader;
     rig.state.OwnCall = parsed.options.call;
+    rig.state.Wsjtx = parsed.options.wsjtx.port != 0;
     Countries countries(parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat"
                                                            : parsed.options.countryFile);
-    Context context{rig.state, dialog,         rig.desktop, rig.rotator,  rig.voices,
-                    dialog.Compass(), dialog, nullptr,     &rig.presets, &countries};
+    WsjtxStatuses wsjtx;  // what the station server would hand over
+    Context context{rig.state,       dialog, rig.desktop, rig.rotator,  rig.voices,
+                    dialog.Compass(), dialog, nullptr,     &rig.presets, &countries,
+                    rig.state.Wsjtx ? &wsjtx : nullptr};
     StartProgram(rig.state, rig.store);
     dialog.CreateMainDialog(context);
     HandleDialogMessage(context, kWmInitDialog, 0, 0);
@@ -166,6 +170,11 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
       if (step.keys.rfind("box:", 0) == 0) {
         std::istringstream lines(step.keys.substr(4));
         for (std::string reply; std::getline(lines, reply, ';');) rig.port.Arrive("\x02" + Trim(reply) + "\r");
+      } else if (step.keys.rfind("wsjtx:", 0) == 0) {
+        std::istringstream fields(step.keys.substr(6));
+        WsjtxStatus status{"WSJT-X", "", "", ""};
+        fields >> status.dxCall >> status.dxGrid;
+        wsjtx.Put(status);
       } else if (step.keys != "wait") {
         std::istringstream keys(step.keys);
         for (std::string key; keys >> key;) {
@@ -174,7 +183,7 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
         }
       }
       // Posted commands and a few ticks; the alarm takes 51 ticks.
-      const int settle = step.keys == "wait" ? 6000 : 300;
+      const int settle = step.keys == "wait" || step.keys.rfind("wsjtx:", 0) == 0 ? 6000 : 300;
       (void)QTest::qWaitFor([&] { return rig.Said().size() >= said + step.said.size(); }, settle);
       QTest::qWait(200);
 

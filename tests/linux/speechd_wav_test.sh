@@ -132,6 +132,29 @@ if ! awk -v f="${fast:-0}" -v n="${normal:-0}" 'BEGIN { exit !(f > 0 && n > 0 &&
   failed=1
 fi
 
+# A rate the server refuses leaves the voice at its own rate, still
+# speaking. No server refuses one from -100 to 100, so libspeechd's call is
+# made to answer as a refusal does.
+dir="$work/refused"
+prepare "$dir"
+printf '#include <libspeechd.h>\nint spd_set_voice_rate(SPDConnection* c, signed int r) { (void)c; (void)r; return -1; }\n' \
+  >"$dir/refuse.c"
+if cc -shared -fPIC $(pkg-config --cflags speech-dispatcher) -o "$dir/refuse.so" "$dir/refuse.c"; then
+  LD_PRELOAD="$dir/refuse.so" run_say "$dir" --voice speechd --rate 10 "On bearing 0 9 0 " >"$dir/say.log" 2>&1
+  status=$?
+  stop_server "$dir/home"
+  refused=$(seconds "$dir/out.wav" 2>/dev/null)
+  echo "refused rate: exit status $status, spoken in ${refused:-?} s, ${normal:-?} s at the default rate"
+  if [ $status -ne 0 ] || ! awk -v r="${refused:-0}" -v n="${normal:-0}" 'BEGIN { exit !(r > 0.85 * n && r < 1.15 * n) }'; then
+    cat "$dir/say.log"
+    echo "FAIL refused rate: not spoken at the voice's own rate"
+    failed=1
+  fi
+else
+  echo "FAIL refused rate: the stand-in for libspeechd's call did not build"
+  failed=1
+fi
+
 # No sound device: the server's output (and espeak-ng's) is an ALSA card
 # that does not exist, and there is no sound server.
 no_sound() {

@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
                     options.screenReader,  &remoteAims, options.home, options.countryFile, &presets,
-                    options.call, &network};
+                    options.call, nullptr, false, &network};
   const int status = RunProgram(platform);
   if (server && server->Ignored() != 0) {
     std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";

@@ -74,6 +74,7 @@ Options:
   text += rotavox::kScreenReaderHelp;
   text += rotavox::kHomeHelp;
   text += rotavox::kRotctldHelp;
+  text += rotavox::kWsjtxHelp;
   text += R"(  --help                 show this text and exit
   --version              show the version and exit
 )";
@@ -164,7 +165,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
                              &remoteAims, options.home,
                              options.countryFile.empty() ? CountryFileBesideProgram()
                                                          : ToAnsi(options.countryFile),
-                             &presets, options.call, &network};
+                             &presets, options.call, nullptr, false, &network};
   rotavox::RunProgram(platform);
   return 0;
 }

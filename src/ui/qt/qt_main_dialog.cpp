@@ -206,10 +206,11 @@ bool QtMainDialog::OwnsWidget(const QObject* object) const {
 void QtMainDialog::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   if (message == kWmTimer && speaking_ > 0) {
     // One tick stands for all that come while the text is spoken.
-    if (tickHeld_) return;
-    tickHeld_ = true;
-    Hold([this, wParam, lParam] {
-      tickHeld_ = false;
+    const auto id = static_cast<unsigned>(wParam);
+    if (ticksHeld_.count(id) != 0) return;
+    ticksHeld_.insert(id);
+    Hold([this, id, wParam, lParam] {
+      ticksHeld_.erase(id);
       // A timer stopped meanwhile takes its pending tick with it.
       const auto it = timers_.find(static_cast<unsigned>(wParam));
       if (it != timers_.end() && it->second->isActive()) Deliver(kWmTimer, wParam, lParam);
@@ -370,12 +371,12 @@ unsigned QtMainDialog::SetTimer(unsigned id, unsigned periodMs) {
     // re-enters a timer's slot, and the tick may open a message box whose
     // loop must go on ticking. One tick waits at most, as with WM_TIMER.
     connect(timer, &QTimer::timeout, this, [this, id] {
-      if (tickQueued_) return;
-      tickQueued_ = true;
+      if (ticksQueued_.count(id) != 0) return;
+      ticksQueued_.insert(id);
       QMetaObject::invokeMethod(
           this,
           [this, id] {
-            tickQueued_ = false;
+            ticksQueued_.erase(id);
             const auto it = timers_.find(id);
             if (it != timers_.end() && it->second->isActive()) Deliver(kWmTimer, id, 0);
           },

@@ -27,6 +27,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <mutex>
 
 #include "app/program.h"
@@ -132,10 +133,10 @@ class QtMainDialog final : public QWidget,
   QEventLoop* loop_ = nullptr;
   int focusId_ = 0;                 // the control that has the focus, as the handler knows it
   QWidget* focusAlreadyTold_ = nullptr;  // its focus-in from Qt is still to come
-  bool tickQueued_ = false;
+  std::set<unsigned> ticksQueued_;    // timers whose tick is posted: one each waits at most
   int speaking_ = 0;                 // Wait calls under way
   std::deque<std::function<void()>> held_;  // what came for the handler meanwhile
-  bool tickHeld_ = false;            // one of them is a tick
+  std::set<unsigned> ticksHeld_;     // timers with a tick among them
   std::mutex wakeMutex_;
   QEventLoop* speechLoop_ = nullptr;  // the loop Wake ends, under wakeMutex_
   bool ended_ = false;

@@ -30,6 +30,9 @@ inline constexpr int kKeepAliveProbes = 6;
 // inherits it.
 void PrepareListener(asio::ip::tcp::acceptor& acceptor, std::error_code& error);
 void PrepareDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error);
+// The same for a port shared with other programs (a multicast group that
+// several hear): SO_REUSEADDR on both systems, so that each may bind it.
+void PrepareSharedDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error);
 
 // A connection just accepted: not inherited by child processes, answers
 // sent at once (no Nagle delay), and keep-alive as above where the system

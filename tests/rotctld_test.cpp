@@ -337,7 +337,9 @@ TEST(Wsjtx, ReadsStatusesAndRefusesWhatNoStationWouldSay) {
     SCOPED_TRACE(c.what);
     const WsjtxDatagram read = ReadWsjtx(c.bytes);
     EXPECT_EQ(read.kind, c.kind);
-    if (c.kind == K::kStatus) EXPECT_EQ(read.status, c.status);
+    if (c.kind == K::kStatus) {
+      EXPECT_EQ(read.status, c.status);
+    }
   }
 }
 

@@ -25,6 +25,7 @@
 #include "link/posix/com_names.h"
 #include "link/posix/posix_serial_port.h"
 #include "link/remote_aims.h"
+#include "link/wsjtx.h"
 #include "posix/pty_cbox.h"
 #include "speech/linux/linux_beep.h"
 #include "speech/linux/linux_voices.h"
@@ -131,11 +132,12 @@ int main(int argc, char** argv) {
   // The server's threads leave aims here for the poll tick; declared
   // before the server, which goes first.
   RemoteAims remoteAims;
+  WsjtxStatuses wsjtx;
   std::unique_ptr<StationServer> server;
   if (WantsStationServer(options)) {
     server = std::make_unique<StationServer>([&remoteAims](const RemoteAim& aim) { remoteAims.Put(aim); });
     std::string error;
-    if (!StartStationServer(*server, options, &error)) return Fail(error, 1);
+    if (!StartStationServer(*server, options, wsjtx, &error)) return Fail(error, 1);
   }
   // Qt sees only its own options: none of ours, nor their values, can be
   // mistaken for one of Qt's.
@@ -184,10 +186,15 @@ int main(int argc, char** argv) {
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
                     options.screenReader,  &remoteAims, options.home, options.countryFile, &presets,
-                    options.call, nullptr, false, &network};
+                    options.call,          options.wsjtx.port != 0 ? &wsjtx : nullptr, options.follow,
+                    &network};
   const int status = RunProgram(platform);
   if (server && server->Ignored() != 0) {
     std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";
+  }
+  if (server && server->WsjtxIgnored() != 0) {
+    std::cerr << "rotavox: " << server->WsjtxIgnored()
+              << " WSJT-X datagrams could not be read, or named no callsign or locator, and were ignored\n";
   }
   return status;
 }

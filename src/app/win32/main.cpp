@@ -148,12 +148,13 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   // The server's threads leave aims here for the poll tick; declared
   // before the server, which goes first.
   rotavox::RemoteAims remoteAims;
+  rotavox::WsjtxStatuses wsjtx;
   std::unique_ptr<rotavox::StationServer> server;
   if (rotavox::WantsStationServer(options)) {
     server = std::make_unique<rotavox::StationServer>(
         [&remoteAims](const rotavox::RemoteAim& aim) { remoteAims.Put(aim); });
     std::string error;
-    if (!rotavox::StartStationServer(*server, options, &error)) {
+    if (!rotavox::StartStationServer(*server, options, wsjtx, &error)) {
       Show(error, MB_ICONERROR);
       return 1;
     }
@@ -165,7 +166,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
                              &remoteAims, options.home,
                              options.countryFile.empty() ? CountryFileBesideProgram()
                                                          : ToAnsi(options.countryFile),
-                             &presets, options.call, nullptr, false, &network};
+                             &presets, options.call, options.wsjtx.port != 0 ? &wsjtx : nullptr,
+                             options.follow, &network};
   rotavox::RunProgram(platform);
   return 0;
 }

@@ -31,6 +31,9 @@ inline constexpr int kKeepAliveProbes = 6;
 // inherits it.
 void PrepareListener(asio::ip::tcp::acceptor& acceptor, std::error_code& error);
 void PrepareDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error);
+// The same for a port shared with other programs (a multicast group that
+// several hear): SO_REUSEADDR on both systems, so that each may bind it.
+void PrepareSharedDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error);
 
 // Bytes the system still holds for the peer: not yet sent, or sent and
 // not yet acknowledged (SIOCOUTQ on Linux); 0 where the system cannot

@@ -29,6 +29,11 @@ void PrepareDatagramSocket(asio::ip::udp::socket& socket, std::error_code&) {
   CloseOnExec(socket.native_handle());
 }
 
+void PrepareSharedDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error) {
+  CloseOnExec(socket.native_handle());
+  socket.set_option(asio::socket_base::reuse_address(true), error);
+}
+
 void PrepareConnection(asio::ip::tcp::socket& socket) {
   const int fd = socket.native_handle();
   CloseOnExec(fd);

@@ -26,6 +26,10 @@ void PrepareDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error
   KeepPortOurs(socket, error);
 }
 
+void PrepareSharedDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error) {
+  socket.set_option(asio::socket_base::reuse_address(true), error);
+}
+
 std::size_t UnsentBytes(asio::ip::tcp::socket&) { return 0; }
 
 void PrepareConnection(asio::ip::tcp::socket& socket) {

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "link/asio/multicast.h"
 #include "link/asio/slot_manager.h"
 #include "link/asio/socket_tuning.h"
 #include "link/udp_aim.h"
@@ -97,6 +98,17 @@ struct DatagramPort {
   std::array<char, kUdpMaxDatagram + 1> buffer;
 };
 
+// WSJT-X's port: its socket, the datagram being received (as long as a
+// datagram may be, so that none comes cut), and its reader.
+struct WsjtxSocket {
+  explicit WsjtxSocket(const asio::any_io_executor& strand) : socket(strand) {}
+  udp::socket socket;
+  udp::endpoint from;
+  std::vector<char> buffer = std::vector<char>(64 * 1024);
+  WsjtxListener listener;
+  std::function<void(const WsjtxStatus&)> status;
+};
+
 // One of the server's threads and what runs on it.
 struct Lane {
   asio::io_context io{1};
@@ -121,6 +133,7 @@ struct StationServer::Impl {
 
   void Accept();
   void Receive(std::size_t port);
+  void ReceiveWsjtx();
   void Take(const LinkSnapshot& snapshot);
 
   // First, so that they go last: every socket and timer below is theirs.
@@ -134,6 +147,8 @@ struct StationServer::Impl {
   tcp::acceptor acceptor{home};
   asio::steady_timer acceptPause{home};
   std::deque<DatagramPort> udp;  // each stays where it is while receiving
+  std::optional<WsjtxSocket> wsjtx;
+  std::atomic<std::uint64_t> wsjtxIgnored{0};
   station::Answers answers;
   station::SlotManager slots;
   std::optional<UdpAims> datagrams;
@@ -183,6 +198,20 @@ void StationServer::Impl::Receive(std::size_t port) {
   });
 }
 
+void StationServer::Impl::ReceiveWsjtx() {
+  WsjtxSocket& p = *wsjtx;
+  p.socket.async_receive_from(asio::buffer(p.buffer), p.from, [this, &p](std::error_code error, std::size_t got) {
+    if (error == asio::error::operation_aborted) return;
+    if (!error) {
+      if (const std::optional<WsjtxStatus> status = p.listener.Receive(std::string_view(p.buffer.data(), got))) {
+        p.status(*status);
+      }
+      wsjtxIgnored = p.listener.Ignored();
+    }
+    ReceiveWsjtx();
+  });
+}
+
 void StationServer::Impl::Take(const LinkSnapshot& snapshot) {
   answers.Publish(snapshot);
   for (const UdpAims::Status& status : datagrams->Publish(snapshot)) {
@@ -217,11 +246,46 @@ bool StationServer::ListenUdp(const std::string& address, int port, std::string*
   return true;
 }
 
+bool StationServer::ListenWsjtx(const std::string& address, int port,
+                                std::function<void(const WsjtxStatus&)> status, std::string* error) {
+  Impl& s = *impl_;
+  WsjtxSocket& p = s.wsjtx.emplace(s.home);
+  p.status = std::move(status);
+  std::error_code failure;
+  const asio::ip::address ip = asio::ip::make_address(address == "localhost" ? "127.0.0.1" : address, failure);
+  bool opened = false;
+  if (!failure && ip.is_multicast()) {
+    // Shared with the other programs that hear the group: bound to the
+    // port on any address, the group joined on every interface.
+    const udp::endpoint any(ip.is_v4() ? asio::ip::address(asio::ip::address_v4::any())
+                                       : asio::ip::address(asio::ip::address_v6::any()),
+                            static_cast<unsigned short>(port));
+    p.socket.open(any.protocol(), failure);
+    if (!failure) station::PrepareSharedDatagramSocket(p.socket, failure);
+    if (!failure && ip.is_v6()) p.socket.set_option(asio::ip::v6_only(true), failure);
+    if (!failure) p.socket.bind(any, failure);
+    if (!failure) station::JoinEverywhere(p.socket, ip, failure);
+    if (failure) {
+      *error = "--wsjtx: cannot join " + Where(address, port) + ": " + station::Reason(failure);
+    }
+    opened = !failure;
+  } else {
+    opened = Open(p.socket, "--wsjtx", address, port, error, &station::PrepareDatagramSocket);
+  }
+  if (!opened) {
+    s.wsjtx.reset();
+    return false;
+  }
+  wsjtxPort_ = p.socket.local_endpoint().port();
+  return true;
+}
+
 bool StationServer::Start(std::string* error) {
   Impl& s = *impl_;
   s.datagrams.emplace(s.udp.size());
   if (s.acceptor.is_open()) s.Accept();
   for (std::size_t port = 0; port < s.udp.size(); ++port) s.Receive(port);
+  if (s.wsjtx) s.ReceiveWsjtx();
   try {
     // Asio's own threads, which both systems' toolchains can start (the
     // Windows one has no std::thread).
@@ -242,5 +306,7 @@ void StationServer::Publish(const LinkSnapshot& snapshot) {
 }
 
 std::uint64_t StationServer::Ignored() const { return impl_->ignored; }
+
+std::uint64_t StationServer::WsjtxIgnored() const { return impl_->wsjtxIgnored; }
 
 }  // namespace rotavox

@@ -36,6 +36,7 @@
 
 #include "link/rotctld.h"
 #include "link/station_slots.h"
+#include "link/wsjtx.h"
 
 namespace rotavox {
 
@@ -60,21 +61,32 @@ class StationServer {
   // with a reason naming the option, when the address cannot be had.
   bool ListenTcp(const std::string& address, int port, std::string* error);
   bool ListenUdp(const std::string& address, int port, std::string* error);
+  // Before Start, once: WSJT-X's datagrams on `address`:`port`, each status
+  // that changes what its program shows handed to `status` on the
+  // server's threads. A multicast address (224.0.0.0/4, ff00::/8) is
+  // joined on the loopback interface and every other one, the port shared
+  // with the other programs that hear WSJT-X; any other address takes the
+  // port alone.
+  bool ListenWsjtx(const std::string& address, int port, std::function<void(const WsjtxStatus&)> status,
+                   std::string* error);
   bool Start(std::string* error);
   // The ports actually listened on (useful with port 0 in tests).
   int TcpPort() const { return tcpPort_; }
   const std::vector<int>& UdpPorts() const { return udpPorts_; }
+  int WsjtxPort() const { return wsjtxPort_; }
 
   // From the window's thread only.
   void Publish(const LinkSnapshot& snapshot);
-  // Datagrams ignored so far.
+  // Datagrams ignored so far: on the aim ports, and WSJT-X's.
   std::uint64_t Ignored() const;
+  std::uint64_t WsjtxIgnored() const;
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
   int tcpPort_ = 0;
   std::vector<int> udpPorts_;
+  int wsjtxPort_ = 0;
   LinkSnapshot published_;  // the last snapshot handed to the server
 };
 

@@ -392,8 +392,16 @@ class CommandLine(unittest.TestCase):
             (["-display", ":1", "--simulate=yes"], 2, b"--simulate takes no value"),
             (["--home", "JO62Q"], 2, b"--home needs a grid locator"),
             (["--call", "DL1 ABC"], 2, b"--call needs your callsign"),
+            (["--follow"], 2, b"--follow needs --wsjtx"),
+            (["--wsjtx", "2237", "--wsjtx", "2238"], 2, b"--wsjtx may be given only once"),
             (["--rotctld", "10.9.9.9:4533"], 1, b"--rotctld: cannot listen on 10.9.9.9:4533"),
         )
+        # WSJT-X's port, taken by another program without sharing it.
+        taken = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(taken.close)
+        taken.bind(("127.0.0.1", 0))
+        port = taken.getsockname()[1]
+        cases += ((["--wsjtx", str(port)], 1, f"--wsjtx: cannot listen on 127.0.0.1:{port}".encode()),)
         for args, status, message in cases:
             with self.subTest(args=args):
                 run = subprocess.run([os.path.join(BUILD, "rotavox"), *args], env=env, timeout=10,

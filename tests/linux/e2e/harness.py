@@ -42,12 +42,16 @@ def seconds_to_answer(display, app, key, text, timeout=5):
 
 
 class Display:
-    """Xvfb on a free display number, with openbox and a bell watcher."""
+    """Xvfb on a free display number, with openbox and a bell watcher; or,
+    for another program to run on, a bare screen of the given size."""
+
+    def __init__(self, screen="1024x768x24", bare=False):
+        self.size, self.bare = screen, bare
 
     def __enter__(self):
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         number = b""
@@ -62,6 +66,9 @@ class Display:
         os.close(read_fd)
         self.env = dict(os.environ, DISPLAY=":" + number.decode().strip(), QT_QPA_PLATFORM="xcb")
         self.env.pop("WAYLAND_DISPLAY", None)
+        if self.bare:
+            self.bells = self.wm = None
+            return self
         self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.bells = subprocess.Popen([os.path.join(BUILD, "bell_watch")], env=self.env,
@@ -94,7 +101,7 @@ class Display:
         return path
 
     def __exit__(self, *exc):
-        procs = (self.bells, self.wm, self.xvfb)
+        procs = [p for p in (self.bells, self.wm, self.xvfb) if p is not None]
         for p in procs:
             if p.poll() is None:
                 p.terminate()
@@ -104,7 +111,8 @@ class Display:
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait(5)
-        self.bells.stdout.close()
+        if self.bells is not None:
+            self.bells.stdout.close()
 
 
 class CBox:

@@ -12,6 +12,7 @@ import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -21,6 +22,7 @@ from harness import BUILD, CR, STX, CBox, Display, Rotavox, seconds_to_answer, w
 
 PORT = 45330 + os.getpid() % 1000
 UDP_PORT = PORT + 1000
+WSJTX_PORT = PORT + 2000
 
 
 class Client:
@@ -261,6 +263,86 @@ class Peers(unittest.TestCase):
         print(f"500 datagrams at once gave {flooded} frames")
         self.assertGreaterEqual(flooded, 1)
         self.assertLessEqual(flooded, 1.5 / 0.08 + 1)
+
+
+class Wsjtx(unittest.TestCase):
+    """WSJT-X 2.6.1 itself (its rig left at None, no sound card) on a bare
+    screen of its own, a call and a grid typed into its boxes as an
+    operator picks a station; Rotavox beside it on the fast simulated box,
+    from JO62QM."""
+
+    def setUp(self):
+        if shutil.which("wsjtx") is None:
+            self.skipTest("wsjtx is not installed")
+        self.display = Display().__enter__()
+        self.addCleanup(self.display.__exit__, None, None, None)
+        self.sim = subprocess.Popen([os.path.join(BUILD, "cbox-sim"), "--speed", "90", "--period", "100"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (self.sim.terminate(), self.sim.wait(10), self.sim.stdout.close()))
+        self.box = self.sim.stdout.readline().decode().strip()
+
+    def start(self, address, heard=None):
+        """WSJT-X sending to `address`, Rotavox hearing it there."""
+        self.app = Rotavox(self.display, ["--map-port", f"COM1={self.box}", "--home", "JO62QM",
+                                          "--wsjtx", f"{address}:{WSJTX_PORT}"], stat_dat=b'"1",1\r\n')
+        self.addCleanup(self.app.close)
+        self.app.wait_window()
+        screen = Display("1280x1024x24", bare=True).__enter__()
+        self.addCleanup(screen.__exit__, None, None, None)
+        home = tempfile.mkdtemp(prefix="rotavox-wsjtx-")
+        self.addCleanup(shutil.rmtree, home, True)
+        os.makedirs(os.path.join(home, ".config"))
+        with open(os.path.join(home, ".config", "WSJT-X.ini"), "w") as f:
+            f.write(f"[Configuration]\nUDPServer={address}\nUDPServerPort={WSJTX_PORT}\nUDPInterface=lo\n")
+        wsjtx = subprocess.Popen(["wsjtx"], env=dict(screen.env, HOME=home), start_new_session=True,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (os.killpg(wsjtx.pid, 9), wsjtx.wait(10)))  # its decoder, jt9, too
+        wait_for(lambda: subprocess.run(["xdotool", "search", "--name", "WSJT-X   v"], env=screen.env,
+                                        stdout=subprocess.DEVNULL).returncode == 0, 30, "WSJT-X's window")
+        time.sleep(2)  # its first statuses
+        return screen
+
+    def pick(self, screen):
+        """JA1XYZ into the DX Call box and PM95 into the DX Grid box, as
+        quickly as an operator types; returns when the grid was left."""
+        screen.xdotool("mousemove", "176", "527", "click", "1", "type", "--delay", "30", "JA1XYZ")
+        screen.xdotool("mousemove", "261", "527", "click", "1", "type", "--delay", "30", "PM95")
+        screen.xdotool("key", "Tab")
+        return time.monotonic()
+
+    def test_a_station_picked_in_wsjtx_is_heard_once_and_alt_j_turns_there(self):
+        screen = self.start("127.0.0.1")
+        self.app.key("alt+s")
+        self.app.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
+        picked = self.pick(screen)
+        words = "JA1XYZ PM95 short path 0 4 2 , 8904 kilometres"
+        self.app.wait_said([words])
+        heard = time.monotonic() - picked
+        time.sleep(2)
+        said = self.app.said()
+        print(f"\nWSJT-X: the station heard {heard:.2f} s after its grid was left", file=sys.stderr)
+        self.assertEqual([t for t in said if t.startswith("JA1XYZ")], [words])
+        self.app.key("alt+j")
+        self.app.wait_said([words, "On bearing 0 4 2 ", "", "Enter Bearing"], timeout=15)
+
+    def test_a_multicast_group_is_heard_beside_another_listener(self):
+        other = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(other.close)
+        other.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        other.bind(("0.0.0.0", WSJTX_PORT))
+        other.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                         socket.inet_aton("239.255.0.1") + socket.inet_aton("127.0.0.1"))
+        screen = self.start("239.255.0.1")
+        self.pick(screen)
+        self.app.wait_said(["JA1XYZ PM95 short path 0 4 2 , 8904 kilometres"])
+        other.settimeout(0)
+        got = []
+        while True:
+            try:
+                got.append(other.recv(65536))
+            except BlockingIOError:
+                break
+        self.assertTrue(any(b"JA1XYZ" in d and b"PM95" in d for d in got), got[-3:])
 
 
 class PacedBox(CBox):

@@ -12,6 +12,7 @@ fails on any difference from the table.
 import json
 import os
 import select
+import socket
 import subprocess
 import sys
 import time
@@ -91,6 +92,21 @@ class Box(CBox):
         return frames
 
 
+# A status as WSJT-X 2.6.1 sent it once JA1XYZ was typed into its DX Call box
+# and PM95 into its DX Grid box, replayed for "wsjtx: JA1XYZ PM95".
+CAPTURED = {("JA1XYZ", "PM95"): bytes.fromhex(
+    "adbccbda00000002000000010000000657534a542d580000000000d6c09000000003465438000000064a413158595a000000"
+    "032d313500000003465438000000000005dc000005dcffffffffffffffff00000004504d393500ffffffff0000ffffffffff"
+    "ffffff0000000744656661756c74ffffffff")}
+
+
+def send_wsjtx(options, fields):
+    """The status of a "wsjtx: CALL GRID" step, to the port of --wsjtx."""
+    port = int(options[options.index("--wsjtx") + 1].rpartition(":")[2])
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.sendto(CAPTURED[tuple(fields)], ("127.0.0.1", port))
+
+
 class KeyTable(unittest.TestCase):
     def test_the_windows_dialog_manager_does_what_the_table_says(self):
         display = Display().__enter__()
@@ -119,7 +135,7 @@ class KeyTable(unittest.TestCase):
                 box.new_frames()
                 print(f"scene {record} {' '.join(options)}")
                 for step in steps:
-                    outcome = self.run_step(app, box, probe, step, heard)
+                    outcome = self.run_step(app, box, probe, step, heard, options)
                     heard += len(outcome["said"])
                     print(f"  {step['line']:3} {step['keys']:<26} said {outcome['said']} focus "
                           f"{outcome['focus']} port {outcome['port']!r} goto {outcome['goto']!r} "
@@ -133,10 +149,12 @@ class KeyTable(unittest.TestCase):
                 box.close()
         self.assertEqual(differences, [])
 
-    def run_step(self, app, box, probe, step, heard):
+    def run_step(self, app, box, probe, step, heard, options):
         keys = step["keys"]
         if keys.startswith("box:"):
             box.send(*[line.strip() for line in keys[4:].split(";")])
+        elif keys.startswith("wsjtx:"):
+            send_wsjtx(options, keys[6:].split())
         elif keys != "wait":
             display = app.display
             display.xdotool("key", "--delay", "80", *keys.split())

@@ -104,7 +104,6 @@ TEST(TcpLine, CarriesTheBoxsBytesBothWaysAndReportsADropAtOnce) {
   TcpLine line;
   line.Open({"127.0.0.1", listener.port, false});
   line.Send("\x02" "AM\r");  // before the connection is up: it waits for it
-  EXPECT_EQ(line.Trouble(), "No answer from 127.0.0.1");
   Fd peer = Accept(line, listener);
   ASSERT_GE(peer.fd, 0);
   EXPECT_EQ(ReadFrom(line, peer, 4), "\x02" "AM\r");

@@ -26,7 +26,7 @@
 #include "common/context.h"
 #include "common/state.h"
 #include "display/surface.h"
-#include "link/cbox_rotator.h"
+#include "link/any_rotator.h"
 #include "link/serial_port.h"
 #include "link/step_inputs.h"
 #include "speech/voice.h"
@@ -284,7 +284,11 @@ class FakeNetworkLine final : public NetworkLine {
     return bytes;
   }
   void Close() override { log_.push_back("close:net"); }
-  std::string Trouble() override { return trouble; }
+  // A line that never connects is a server that refuses, unless the test
+  // says otherwise.
+  std::string Trouble() override {
+    return trouble.empty() && !connected ? "Connection refused by " + address.host : trouble;
+  }
 
  private:
   Log& log_;
@@ -412,7 +416,8 @@ struct Rig {
   FakeDesktop desktop{log};
   FakePort port{log};
   FakeNetworkLine network{log};
-  CBoxRotator rotator{state, port, &network};
+  FakeClock clock;
+  AnyRotator rotator{state, port, &network, &clock};
   FakeVoices voices{log};
   FakeSurface surface{log};
   FakeSteps steps;
@@ -420,7 +425,6 @@ struct Rig {
   MemorySettingsStore presetsFile;  // PRESETS.TXT
   PresetBook presets{&presetsFile};
   Countries countries;  // none, unless a test gives one
-  FakeClock clock;
   Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets, &countries, nullptr, &clock};
 
   Rig() {

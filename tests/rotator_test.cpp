@@ -14,9 +14,9 @@ namespace rotavox::testing {
 namespace {
 
 // A text starting with "/" is a device, colons and all; HOST:PORT is the
-// raw line, rfc2217://HOST:PORT the telnet one; a text that is no
-// HOST:PORT stays a serial port, and one with a scheme that cannot be read
-// is a bad address.
+// raw line, rfc2217://HOST:PORT the telnet one, rotctld://HOST[:PORT] a
+// daemon (4533 when left out); a text that is no HOST:PORT stays a serial
+// port, and one with a scheme that cannot be read is a bad address.
 TEST(PortText, NamesASerialPortOrTheNetwork) {
   using K = PortTarget::Kind;
   const struct {
@@ -44,6 +44,12 @@ TEST(PortText, NamesASerialPortOrTheNetwork) {
       {"box:+80", K::kSerial, "", 0, false},
       {"-box:80", K::kSerial, "", 0, false},
       {"my_box:80", K::kSerial, "", 0, false},
+      {"rotctld://box", K::kRotctld, "box", 4533, false},
+      {"ROTCTLD://192.0.2.9:4000", K::kRotctld, "192.0.2.9", 4000, false},
+      {"rotctld://[::1]", K::kRotctld, "::1", 4533, false},
+      {"rotctld://", K::kBadAddress, "", 0, false},
+      {"rotctld://box:", K::kBadAddress, "", 0, false},
+      {"rotctld://[::1", K::kBadAddress, "", 0, false},
       {"rfc2217://", K::kBadAddress, "", 0, false},
       {"rfc2217://box", K::kBadAddress, "", 0, false},
       {"rfc2217://[::1:80", K::kBadAddress, "", 0, false},
@@ -52,7 +58,8 @@ TEST(PortText, NamesASerialPortOrTheNetwork) {
     SCOPED_TRACE(c.text);
     const PortTarget target = ReadPortText(c.text);
     EXPECT_EQ(target.kind, c.kind);
-    EXPECT_EQ(target.address, (c.kind == K::kNetwork ? NetworkAddress{c.host, c.port, c.telnet} : NetworkAddress{}));
+    const bool network = c.kind == K::kNetwork || c.kind == K::kRotctld;
+    EXPECT_EQ(target.address, (network ? NetworkAddress{c.host, c.port, c.telnet} : NetworkAddress{}));
     EXPECT_EQ(NamesTheNetwork(c.text), c.kind != K::kSerial);
   }
   EXPECT_EQ(ReadPortText("rfc2217://box").trouble, "rfc2217://box is no address: rfc2217://HOST:PORT");

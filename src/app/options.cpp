@@ -204,12 +204,16 @@ const char* const kHomeHelp = R"(  --home LOCATOR         your own grid locator 
 
 const char* const kNetworkPortHelp = R"(
 The box across the network, behind a network serial server (ser2net, a
-serial device server), typed in the COM port box instead of a number:
+serial device server), or any rotator through rotctld, typed in the COM
+port box instead of a number:
   HOST:PORT          the box's line carried raw over TCP (ser2net's tcp
                      accepter, a device server in raw mode)
   rfc2217://HOST:PORT
                      the same through telnet with RFC 2217 (ser2net's
                      telnet(rfc2217) accepter); Rotavox sets 9600 8N1
+  rotctld://HOST[:PORT]
+                     any rotator through Hamlib's rotctld (PORT 4533 when
+                     left out): GO takes bearings, locators and callsigns
   HOST is an IPv4 address, a name, or an IPv6 address in brackets
   ([::1]:2000). A server that cannot be reached is a box that does not
   answer, and the reason is said after the alarm; the COM port box is then

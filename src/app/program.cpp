@@ -7,7 +7,7 @@
 #include "app/settings_store.h"
 #include "common/context.h"
 #include "common/state.h"
-#include "link/cbox_rotator.h"
+#include "link/any_rotator.h"
 #include "link/protocol.h"
 #include "link/serial_port.h"
 #include "speech/speak.h"
@@ -77,7 +77,7 @@ int RunProgram(Platform& platform) {
   // read on first need; and the rotator behind the line that START opens.
   PresetBook presets(platform.presets);
   Countries countries(platform.countryFile);
-  CBoxRotator rotator(state, platform.port, platform.network);
+  AnyRotator rotator(state, platform.port, platform.network);
   Context context{state,           platform.dialog,  platform.desktop, rotator,
                   platform.voices,  platform.surface, platform.steps,   platform.remoteAims,
                   &presets,         &countries,       platform.wsjtx};

@@ -18,8 +18,23 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-// HOST:PORT, the host without brackets; nothing when it is none.
-std::optional<NetworkAddress> ReadHostAndPort(std::string_view text) {
+// HOST, without brackets; nothing when it is none.
+std::optional<std::string> ReadHost(std::string_view host) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    const std::string_view inside = host.substr(1, host.size() - 2);
+    if (IsIpv6(inside)) return std::string(inside);
+    return std::nullopt;
+  }
+  if (IsHostName(host)) return std::string(host);
+  return std::nullopt;
+}
+
+// HOST:PORT; with `defaultPort`, PORT may be left out. Nothing when it is
+// none.
+std::optional<NetworkAddress> ReadHostAndPort(std::string_view text, int defaultPort = 0) {
+  if (defaultPort != 0) {
+    if (std::optional<std::string> host = ReadHost(text)) return NetworkAddress{*host, defaultPort, false};
+  }
   const std::size_t colon = text.rfind(':');
   if (colon == std::string_view::npos) return std::nullopt;
   const std::string_view host = text.substr(0, colon);
@@ -30,18 +45,9 @@ std::optional<NetworkAddress> ReadHostAndPort(std::string_view text) {
   int number = 0;
   for (const char c : port) number = number * 10 + (c - '0');
   if (number < 1 || number > 65535) return std::nullopt;
-  NetworkAddress address;
-  address.port = number;
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-    const std::string_view inside = host.substr(1, host.size() - 2);
-    if (!IsIpv6(inside)) return std::nullopt;
-    address.host = std::string(inside);
-  } else if (IsHostName(host)) {
-    address.host = std::string(host);
-  } else {
-    return std::nullopt;
-  }
-  return address;
+  std::optional<std::string> name = ReadHost(host);
+  if (!name) return std::nullopt;
+  return NetworkAddress{*name, number, false};
 }
 
 }  // namespace
@@ -57,6 +63,17 @@ PortTarget ReadPortText(std::string_view text) {
     } else {
       target.kind = PortTarget::Kind::kBadAddress;
       target.trouble = std::string(text) + " is no address: rfc2217://HOST:PORT";
+    }
+    return target;
+  }
+  if (StartsWithNoCase(text, kRotctldScheme)) {
+    if (std::optional<NetworkAddress> address =
+            ReadHostAndPort(text.substr(kRotctldScheme.size()), kRotctldDefaultPort)) {
+      target.kind = PortTarget::Kind::kRotctld;
+      target.address = *address;
+    } else {
+      target.kind = PortTarget::Kind::kBadAddress;
+      target.trouble = std::string(text) + " is no address: rotctld://HOST or rotctld://HOST:PORT";
     }
     return target;
   }

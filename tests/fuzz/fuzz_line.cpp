@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
 
   const PortTarget target = ReadPortText(input);
-  if (target.kind == PortTarget::Kind::kNetwork) {
+  if (target.kind == PortTarget::Kind::kNetwork || target.kind == PortTarget::Kind::kRotctld) {
     Check(!target.address.host.empty() && target.address.port >= 1 && target.address.port <= 65535);
   }
   Check((target.kind == PortTarget::Kind::kBadAddress) == !target.trouble.empty());

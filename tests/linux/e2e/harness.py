@@ -206,14 +206,17 @@ class Rotavox:
         wait_for(lambda: self.said()[-len(expected):] == expected, timeout,
                  f"speech {expected!r}, heard {self.said()!r}")
 
-    def wait_window(self, timeout=10):
-        out = wait_for(lambda: self._search(), timeout, "the window")
+    def wait_window(self, timeout=10, by_pid=False):
+        """Activates the program's window; `by_pid` finds this program's
+        own where two run on the display."""
+        out = wait_for(lambda: self._search(by_pid), timeout, "the window")
         self.window = out.split()[0]
         self.display.xdotool("windowactivate", "--sync", self.window)
         return self.window
 
-    def _search(self):
-        r = subprocess.run(["xdotool", "search", "--name", "Rotavox Controller"], env=self.display.env,
+    def _search(self, by_pid=False):
+        pid = ["--pid", str(self.proc.pid)] if by_pid else []
+        r = subprocess.run(["xdotool", "search", *pid, "--name", "Rotavox Controller"], env=self.display.env,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return r.stdout.decode().strip()
 

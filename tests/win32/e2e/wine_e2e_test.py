@@ -419,6 +419,26 @@ class WindowsEdition(unittest.TestCase):
         app.wait_said(["Goodbye"])
         self.assertEqual(app.proc.wait(20), 0)
 
+    def test_10_any_rotator_through_rotctld_on_linux(self):
+        if shutil.which("rotctld") is None:
+            self.skipTest("rotctld (libhamlib-utils) is not installed")
+        port = free_port()
+        daemon = subprocess.Popen(["rotctld", "-m", "1", "-T", "127.0.0.1", "-t", str(port)],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (daemon.kill(), daemon.wait(5)))
+        app = Program(self.wine, self.display, stat_dat=f'"rotctld://127.0.0.1:{port}",1\r\n'.encode())
+        self.addCleanup(app.close)
+        app.wait_said(["Set Com Port"])
+        app.wait_window()
+        app.key("alt+s")
+        app.wait_said(["Started", "On Bearing ZERO", "", "Enter Bearing"])
+        app.type("30")
+        app.key("Return")
+        app.wait_said(["On bearing 0 3 0 ", "", "Enter Bearing"], timeout=20)
+        app.key("alt+x")
+        app.wait_said(["Goodbye"])
+        self.assertEqual(app.proc.wait(20), 0)
+
     @staticmethod
     def connect(port):
         try:

@@ -113,9 +113,9 @@ TEST(RotctldRotator, AimsInsideTheRangeNearestTheAntenna) {
   }
 }
 
-// A turn reports busy while the azimuth is more than a degree from the
-// target and has not stood still for 2 s after moving; then its arrival
-// is said once. Beeps follow every move of more than 4 degrees.
+// A turn reports busy until the azimuth is within a degree of the target
+// and at its whole bearing, or has stood still for 2 s after moving; then
+// its arrival is said once. Beeps follow every move of more than 4 degrees.
 TEST(RotctldRotator, ATurnArrivesWithinADegreeOrStandingStill) {
   const struct {
     const char* name;
@@ -128,7 +128,9 @@ TEST(RotctldRotator, ATurnArrivesWithinADegreeOrStandingStill) {
       {"six decimals", "0.000000", {"3.020000", "60.000000"}, 0ms, "On bearing 0 6 0 "},
       {"still short of it", "0.00", {"3.02", "30.00", "58.90"}, 1900ms, ""},
       {"stood still after moving", "0.00", {"3.02", "30.00", "41.00"}, 2000ms, "On bearing 0 4 1 "},
-      {"there already: busy once, then arrived", "59.20", {"59.20"}, 0ms, "On bearing 0 5 9 "},
+      {"within a degree but short of its bearing", "0.00", {"30.00", "59.30"}, 1900ms, ""},
+      {"short of its bearing, then standing", "0.00", {"30.00", "59.30"}, 2000ms, "On bearing 0 5 9 "},
+      {"there already: busy once, then arrived", "59.20", {"59.70"}, 0ms, "On bearing 0 6 0 "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

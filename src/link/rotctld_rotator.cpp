@@ -270,7 +270,10 @@ void RotctldRotator::OnPosition(double azimuth, double elevation, Clock::TimePoi
   bool ready = true;
   if (turning_) {
     const bool still = now - stillSince_ >= kStandingStill;
-    const bool arrived = target_ ? std::fabs(azimuth - *target_) <= kArrivalDegrees || (moved_ && still) : still;
+    // Within a degree, and at the target's whole bearing: the bearing said
+    // is the one asked for, not one the antenna is still passing.
+    const bool there = target_ && std::fabs(azimuth - *target_) <= kArrivalDegrees && bearing == Bearing(*target_);
+    const bool arrived = target_ ? there || (moved_ && still) : still;
     if (arrived && busyReported_) {
       turning_ = false;
       standingAt_ = azimuth;

@@ -15,8 +15,8 @@
 // (plus or minus 360) inside the range that lies nearest the current
 // azimuth, a larger number as it is when the range holds it; otherwise it
 // is refused here and nothing is sent. A turn has arrived when the azimuth
-// is within 1 degree of the target, or has stood unchanged for 2 s after
-// it moved (after a stop: for 2 s); every turn reports busy at least once
+// is within 1 degree of the target and at its whole bearing, or has stood
+// unchanged for 2 s after it moved (after a stop: for 2 s); every turn reports busy at least once
 // before it reports ready, so that its arrival is spoken once. A move of
 // more than a degree that no GO of ours began (another client, the
 // daemon's own operator) is a turn too, which arrives where it stands

@@ -397,10 +397,10 @@ class Daemon(unittest.TestCase):
     def test_a_second_rotavox_hears_every_arrival_of_the_first(self):
         port = free_port()
         near = self.rotavox(["--simulate", "--rotctld", str(port)], "1")
-        far = self.rotavox(["--screen-reader"], f"rotctld://127.0.0.1:{port}")
-        near.wait_window(by_pid=True)
+        near.wait_window()
         near.key("alt+s")
         near.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
+        far = self.rotavox(["--screen-reader"], f"rotctld://127.0.0.1:{port}")
         far.wait_window(by_pid=True)
         far.key("alt+s")
         far.wait_said(["Started", "On Bearing ZERO", "rotctld 0 to 360"])

@@ -1,18 +1,25 @@
-"""The Debian package, made by CPack from this build tree into a temporary
-folder: its files and metadata as dpkg-deb reads them, lintian with no
-error, the menu entry and the metainfo validated where they are installed,
-and the program unpacked into a throwaway root, every library it needs
-found on this system, answering --version with no display."""
+"""The packages as a user makes them: scripts/package run from this tree in
+fresh build folders. The Debian package: its files and metadata as dpkg-deb
+reads them, lintian with no error, the menu entry and the metainfo validated
+where they are installed, and the program unpacked into a throwaway root,
+every library it needs found on this system, answering --version with no
+display. The Windows zip: the program with its country file. The packages
+stay in the build tree's package-check/dist for the installer's test."""
 
 import os
 import re
 import shutil
 import subprocess
-import tempfile
+import sys
+import time
 import unittest
+import zipfile
 
 BUILD = os.path.abspath(os.environ["ROTAVOX_BUILD_DIR"])
 VERSION = os.environ["ROTAVOX_VERSION"]
+SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "../.."))
+CHECK = os.path.join(BUILD, "package-check")
+DIST = os.path.join(CHECK, "dist")
 
 
 def run(*args, **kwargs):
@@ -20,18 +27,26 @@ def run(*args, **kwargs):
                           timeout=300, **kwargs)
 
 
-class DebianPackage(unittest.TestCase):
+class Packages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="rotavox-package-")
-        made = run("cpack", "-G", "DEB", "-B", cls.dir, cwd=BUILD)
-        assert made.returncode == 0, made.stdout
-        cls.deb = os.path.join(cls.dir, f"rotavox_{VERSION}_amd64.deb")
-        assert os.path.exists(cls.deb), os.listdir(cls.dir)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
+        shutil.rmtree(CHECK, ignore_errors=True)
+        env = dict(os.environ, ROTAVOX_PACKAGE_BUILD_DIR=os.path.join(CHECK, "linux"),
+                   ROTAVOX_PACKAGE_WINDOWS_BUILD_DIR=os.path.join(CHECK, "windows"),
+                   ROTAVOX_PACKAGE_OUTPUT_DIR=DIST)
+        began = time.monotonic()
+        made = subprocess.run([os.path.join(SOURCE, "scripts/package")], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True, timeout=900)
+        print(f"scripts/package: exit {made.returncode} after {time.monotonic() - began:.0f} s",
+              file=sys.stderr)
+        assert made.returncode == 0, made.stdout[-5000:]
+        cls.deb = os.path.join(DIST, f"rotavox_{VERSION}_amd64.deb")
+        cls.zip = os.path.join(DIST, f"rotavox-{VERSION}-windows-x64.zip")
+        for package in (cls.deb, cls.zip, os.path.join(DIST, f"rotavox-{VERSION}-setup.exe")):
+            assert os.path.exists(package), os.listdir(DIST)
+        # The build folders are of no more use; the packages stay.
+        for folder in ("linux", "windows"):
+            shutil.rmtree(os.path.join(CHECK, folder), ignore_errors=True)
 
     def test_files_and_metadata(self):
         listing = run("dpkg-deb", "--contents", self.deb).stdout
@@ -63,7 +78,8 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual([line for line in checked.stdout.splitlines() if line.startswith("E:")], [])
 
     def test_unpacked_it_runs_and_its_files_validate(self):
-        root = os.path.join(self.dir, "root")
+        root = os.path.join(CHECK, "root")
+        self.addCleanup(shutil.rmtree, root, True)
         self.assertEqual(run("dpkg", "-x", self.deb, root).returncode, 0)
         program = os.path.join(root, "usr/bin/rotavox")
         libraries = run("ldd", program).stdout
@@ -83,6 +99,12 @@ class DebianPackage(unittest.TestCase):
         if manual.returncode == 0:
             text = re.sub(".\b", "", manual.stdout).replace("\u2010", "-")  # no overstrikes
             self.assertIn("--home LOCATOR", text, text[:500])
+
+    def test_the_windows_zip_carries_the_country_file(self):
+        with zipfile.ZipFile(self.zip) as z:
+            self.assertEqual(sorted(z.namelist()), ["README.txt", "cty-copyright.txt", "cty.dat", "rotavox.exe"])
+            with open("/usr/share/hamradio-files/cty.dat", "rb") as debian:
+                self.assertEqual(z.read("cty.dat"), debian.read())
 
 
 if __name__ == "__main__":

@@ -69,6 +69,9 @@ TEST(PresetsFile, ReadAndStoreBesideHandEditedAndDamagedLines) {
   EXPECT_EQ(fresh.substr(fresh.size() - 9), "5,\"123\"\r\n");
   EXPECT_EQ(ParsePresets(fresh), (Presets{{{}, {}, {}, {}, {"123", ""}, {}, {}, {}, {}}}));
   EXPECT_EQ(StorePreset("# mine", 1, "1"), "# mine\r\n1,\"1\"\r\n");
+  // A new line ends as the file's do.
+  EXPECT_EQ(StorePreset("# mine\n1,90", 2, "45"), "# mine\n1,90\n2,\"45\"\n");
+  EXPECT_EQ(StorePreset("1,90\n", 9, "45"), "1,90\n9,\"45\"\n");
 }
 
 // The port text is quoted (anything up to the next quote, then the rest of

@@ -363,8 +363,9 @@ struct Rig {
   FakeSurface surface{log};
   FakeSteps steps;
   MemorySettingsStore store;
-  MemorySettingsStore presets;  // PRESETS.TXT
-  Context context{state, dialog, desktop, port, voices, surface, steps, nullptr, &presets};
+  MemorySettingsStore presets;    // PRESETS.TXT
+  MemorySettingsStore countries;  // the country file, missing unless a test says otherwise
+  Context context{state, dialog, desktop, port, voices, surface, steps, nullptr, &presets, &countries};
 
   Rig() {
     dialog.handler = [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

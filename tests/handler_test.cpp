@@ -310,6 +310,14 @@ TEST(Session, PresetsFromTheFileAndTheirFaults) {
   rig.ClearLog();
   rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
   EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: the GoTo box holds a control character"});
+  // A file longer than is read would lose its end.
+  rig.presets.writable = true;
+  rig.presets.stored.cut = true;
+  rig.dialog.controls[kGoToBox].text = "8";
+  rig.ClearLog();
+  rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
+  EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: PRESETS.TXT cannot be written"});
+  EXPECT_EQ(rig.presets.writes.size(), 1u);
   EXPECT_EQ(rig.state.StoredPresets[0].target, "7");
   // After the alarm: nothing, though the antenna was turning.
   rig.state.SilentTicks = kAlarmRaised;

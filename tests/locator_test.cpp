@@ -192,7 +192,6 @@ TEST(CountryFile, FindsTheEntityOfACall) {
   }
   EXPECT_FALSE(file.Find("1A0KM")->entity->dxcc);
   EXPECT_TRUE(CountryFile::Parse("").Empty());
-  EXPECT_TRUE(CountryFile::Read("/nonexistent/cty.dat").Empty());
 }
 
 // From the centre of the home square to the entity's point. The reference
@@ -283,6 +282,39 @@ TEST(LocatorAim, GoTurnsThereAfterSayingWhere) {
     if (!c.said.empty()) {
       EXPECT_EQ(rig.dialog.controls[kGoToBox].tip, c.said[0]);
     }
+  }
+}
+
+// The country file is read when Alt+A or a callsign first needs it. One
+// not there yet is looked for again at the next need; one that is there
+// but no plain file, unreadable or too long for a country file counts as
+// empty from then on.
+TEST(LocatorAim, TheCountryFileIsReadAtItsFirstNeed) {
+  using Kind = StoredSettings::Kind;
+  const std::string along = "Along 0 4 5 : Japan, New Zealand";
+  struct Case {
+    const char* name;
+    StoredSettings first;
+    std::vector<std::string> said;  // Alt+A, the file then there, Alt+A
+  };
+  const std::vector<Case> cases = {
+      {"missing", {Kind::kMissing, ""}, {kNoCountryFile, along}},
+      {"unreadable", {Kind::kUnreadable, ""}, {kNoCountryFile, kNoCountryFile}},
+      {"too long", {Kind::kRead, kCountries, true}, {kNoCountryFile, kNoCountryFile}},
+      {"there", {Kind::kRead, kCountries}, {along, along}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.state.HomeLocator = "JO40";
+    rig.countries.stored = c.first;
+    rig.Start();
+    rig.state.CurrentBearing = 45;
+    rig.ClearLog();
+    rig.dialog.Command(kBeamHotkey, kAcceleratorCode);
+    rig.countries.stored = {Kind::kRead, kCountries};
+    rig.dialog.Command(kBeamHotkey, kAcceleratorCode);
+    EXPECT_EQ(rig.Said(), c.said);
   }
 }
 

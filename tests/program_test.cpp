@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/program.h"
+#include "app/settings.h"
 #include "fakes.h"
 
 namespace rotavox::testing {
@@ -157,18 +158,56 @@ TEST_F(ProgramTest, UnwritableSettingsStillEndNormally) {
   EXPECT_TRUE(store.writes.empty());
 }
 
-// A file that is there but cannot be read still holds the operator's
-// record: it is not overwritten with what this run knows.
-TEST_F(ProgramTest, UnreadableSettingsStartSpeakingSayWhyAndAreKept) {
-  store.stored.kind = StoredSettings::Kind::kUnreadable;
-  shell.script = [this] {
-    SaveSettingsNow();
-    dialog.Click(kExitButton);
+// A STAT.DAT that is there but will not be saved (it cannot be read, or
+// not written though it is not read-only) still holds the operator's
+// record: it is not overwritten with what this run knows, and the operator
+// is told at start, in a box with speech off; the edition's report hears
+// it too. A country file named on the command line that cannot be read is
+// told the same way. A read-only file of the operator's own says nothing.
+TEST(ProgramStart, FilesThatWillNotBeSavedOrReadAreToldAtStart) {
+  using Kind = StoredSettings::Kind;
+  using Texts = std::vector<std::string>;
+  const std::string title = kTitleText;
+  const std::string noPort = "Please set com port";
+  struct Case {
+    const char* name;
+    StoredSettings stored;
+    bool countryUnreadable;
+    Texts said, boxes, reported;
+    bool kept;
   };
-  RunProgram(platform);
-  EXPECT_EQ(Said(), (std::vector<std::string>{"Rotavox Controller ", kSettingsUnreadableSpoken,
-                                              "Please set com port", "Set Com Port", "Goodbye"}));
-  EXPECT_TRUE(store.writes.empty());
+  const std::vector<Case> cases = {
+      {"unreadable", {Kind::kUnreadable, ""}, false,
+       {title, kSettingsUnreadableSpoken, noPort, "Set Com Port", "Goodbye"}, {}, {kSettingsUnreadableSpoken}, true},
+      {"another user's", {Kind::kRead, "\"3\",1\r\n", false, true}, false,
+       {title, kSettingsUnwritableSpoken, "Set Com Port", "Goodbye"}, {}, {kSettingsUnwritableSpoken}, true},
+      {"another user's, speech off", {Kind::kRead, "\"3\",0\r\n", false, true}, false,
+       {}, {std::string(kSettingsUnwritableSpoken) + "|File Error"}, {kSettingsUnwritableSpoken}, true},
+      {"the operator's own, read-only", {Kind::kRead, "\"3\",1\r\n"}, false,
+       {title, "Set Com Port", "Goodbye"}, {}, {}, false},
+      {"country file", {Kind::kMissing, ""}, true, {title, kCountryFileUnreadable, noPort, "Set Com Port", "Goodbye"}, {}, {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramRig rig;
+    rig.store.stored = c.stored;
+    rig.platform.countryFileUnreadable = c.countryUnreadable;
+    Texts reported;
+    rig.platform.report = [&reported](std::string_view text) { reported.emplace_back(text); };
+    rig.shell.script = [&rig] {
+      SaveSettingsNow();
+      rig.dialog.Click(kExitButton);
+    };
+    rig.Run();
+    EXPECT_EQ(rig.Said(), c.said);
+    Texts boxes;
+    for (const std::string& entry : rig.log) {
+      if (entry.rfind("box:", 0) == 0) boxes.push_back(entry.substr(4));
+    }
+    EXPECT_EQ(boxes, c.boxes);
+    EXPECT_EQ(reported, c.reported);
+    EXPECT_EQ(rig.store.writes.empty(), c.kept);
+  }
 }
 
 // When the session ends under the program, the settings are saved at once

@@ -73,12 +73,15 @@ int RunProgram(Platform& platform) {
   ProgramState state;
   state.ScreenReader = platform.screenReader;
   state.HomeLocator = platform.homeLocator;
-  state.CountryFilePath = platform.countryFile;
   Context context{state,          platform.dialog,  platform.desktop, platform.port,
                   platform.voices, platform.surface, platform.steps,   platform.remoteAims,
-                  platform.presets};
+                  platform.presets, platform.countries};
   platform.shell.BeginSession();
   StartProgram(state, platform.settings);
+  if (platform.report) {
+    for (const std::string& warning : state.StartWarnings) platform.report(warning);
+  }
+  if (platform.countryFileUnreadable) state.StartWarnings.push_back(kCountryFileUnreadable);
   if (platform.presets) LoadPresets(state, *platform.presets);
   {
     const RunningRegistration registration(state, platform.settings);

@@ -28,6 +28,8 @@ struct Context {
   RemoteAims* remoteAims = nullptr;
   // Where the presets are kept (PRESETS.TXT); none: they cannot be stored.
   SettingsStore* presets = nullptr;
+  // The country file that places callsigns; none: there is none.
+  SettingsStore* countries = nullptr;
 };
 
 }  // namespace rotavox

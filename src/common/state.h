@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/presets.h"
 
@@ -23,9 +24,12 @@ struct ProgramState {
   std::string PortText;    // the port number text that follows "COM"
   std::int32_t VoiceOn = 0;  // 0 = silent, anything else = speak
   // STAT.DAT was there at start but could not be read (locked, no read
-  // permission): the record in it is never overwritten, and the operator
-  // hears so at start-up.
+  // permission), or not written (another user's file): the record in it is
+  // never overwritten, and the operator hears so at start-up.
   bool KeepSettingsFile = false;
+  // Said at start-up (shown with speech off): a file that will not be
+  // saved or cannot be read.
+  std::vector<std::string> StartWarnings;
   float PiValue = 0.0f;    // 3.141593 in single precision, for the dial
   std::string AmFrame;     // STX "AM" CR, built once at start-up
 
@@ -41,9 +45,8 @@ struct ProgramState {
   // also takes a station's locator.
   std::string HomeLocator;
   // With a home locator, GO also takes a station's callsign, and Alt+A
-  // says what lies along the beam, from the country file at this path. It
-  // is read when first needed; an unreadable one is read as empty.
-  std::string CountryFilePath;
+  // says what lies along the beam, from the country file (Context). It is
+  // read when first needed; an unreadable one is read as empty.
   std::shared_ptr<const CountryFile> Countries;
   // The operator's presets, as PRESETS.TXT held them at start or at the
   // last store.

@@ -32,7 +32,10 @@ void OnInitDialog(Context& context) {
   ProgramState& s = context.state;
   DrawCompass(context);
   if (!s.ScreenReader) Speak(context, s.TitleText);  // else the screen reader reads the window's name
-  if (s.KeepSettingsFile) Speak(context, kSettingsUnreadableSpoken);
+  for (const std::string& warning : s.StartWarnings) {
+    if (s.VoiceOn != 0) Speak(context, warning);
+    else context.desktop.MessageBox(warning, kStartWarningCaption);
+  }
   context.dialog.Enable(kGoButton, false);  // until START
   s.PortText = context.dialog.Text(kPortBox);
   if (s.PortText.empty()) Speak(context, "Please set com port");
@@ -88,24 +91,34 @@ void GoTo(Context& context, const std::string& target, From from) {
   context.state.OperatorGoTime = std::chrono::steady_clock::now();
 }
 
-// The country file, read the first time a callsign or Alt+A needs it.
-const CountryFile& Countries(ProgramState& s) {
-  if (!s.Countries) s.Countries = std::make_shared<const CountryFile>(CountryFile::Read(s.CountryFilePath));
-  return *s.Countries;
+// The country file, read the first time a callsign or Alt+A needs it; one
+// not there yet is looked for again at the next need. One that is no plain
+// file, cannot be read or is too long for one counts as empty.
+const CountryFile& Countries(Context& context) {
+  static const CountryFile none;
+  ProgramState& s = context.state;
+  if (!s.Countries && context.countries) {
+    const StoredSettings file = context.countries->Read();
+    if (file.kind == StoredSettings::Kind::kMissing) return none;
+    const bool whole = file.kind == StoredSettings::Kind::kRead && !file.cut;
+    s.Countries = std::make_shared<const CountryFile>(whole ? CountryFile::Parse(file.bytes) : CountryFile());
+  }
+  return s.Countries ? *s.Countries : none;
 }
 
 // With a home locator: a station's locator or callsign, planned; nothing
 // for a bearing or any other text, which go out as typed.
-std::optional<AimPlan> PlanStationAim(ProgramState& s, const std::string& target) {
+std::optional<AimPlan> PlanStationAim(Context& context, const std::string& target) {
+  const ProgramState& s = context.state;
   if (s.HomeLocator.empty()) return std::nullopt;
   if (std::optional<AimPlan> plan = PlanLocatorAim(s.HomeLocator, target)) return plan;
   if (!ReadCallAim(target)) return std::nullopt;
-  return PlanCallAim(s.HomeLocator, Countries(s), target);
+  return PlanCallAim(s.HomeLocator, Countries(context), target);
 }
 
 // The road of GO for a target.
 void GoToTarget(Context& context, const std::string& target, From from) {
-  const std::optional<AimPlan> plan = PlanStationAim(context.state, target);
+  const std::optional<AimPlan> plan = PlanStationAim(context, target);
   if (!plan) {
     GoTo(context, target, from);
     return;
@@ -126,7 +139,7 @@ void OnGo(Context& context) { GoToTarget(context, context.dialog.Text(kGoToBox),
 void OnBeam(Context& context) {
   ProgramState& s = context.state;
   if (s.HomeLocator.empty()) return;
-  Speak(context, BeamWords(s.HomeLocator, Countries(s), s.CurrentBearing));
+  Speak(context, BeamWords(s.HomeLocator, Countries(context), s.CurrentBearing));
 }
 
 // The link is up or on its way: START done, and no alarm since.
@@ -189,13 +202,11 @@ void OnStorePreset(Context& context, int number) {
     Speak(context, title + " not saved: the GoTo box holds a control character");
     return;
   }
-  // Read again just before, so that an edit made meanwhile is kept; a file
-  // that cannot be read whole is not replaced, which would lose the rest.
-  const StoredSettings stored = context.presets->Read();
-  const bool whole = stored.kind == StoredSettings::Kind::kMissing ||
-                     (stored.kind == StoredSettings::Kind::kRead && stored.bytes.size() < kMaxSettingsRead);
-  const std::string bytes = whole ? StorePreset(stored.bytes, number, target) : std::string();
-  if (!whole || !context.presets->Replace(bytes)) {
+  // Read again just before, under the file's lock, so that an edit made
+  // meanwhile and another instance's store are kept; a file that cannot be
+  // read whole is not replaced, which would lose the rest.
+  std::string bytes;
+  if (!context.presets->Change([&](std::string_view old) { return bytes = StorePreset(old, number, target); })) {
     Speak(context, title + " not saved: " + kPresetsFileName + " cannot be written");
     return;
   }

@@ -16,9 +16,8 @@ struct Context;
 
 inline constexpr const char* kPortNotSetText = "Com Port not set";
 inline constexpr const char* kPortNotSetCaption = "Start error";
-// Said at start-up, in every mode, when STAT.DAT is there but cannot be read.
-inline constexpr const char* kSettingsUnreadableSpoken =
-    "Settings file STAT.DAT cannot be read and will not be saved";
+// The caption of a start-up warning's box (ProgramState::StartWarnings).
+inline constexpr const char* kStartWarningCaption = "File Error";
 
 std::intptr_t HandleDialogMessage(Context& context, unsigned message, std::uintptr_t wParam,
                                   std::intptr_t lParam);

@@ -17,6 +17,7 @@
 
 #include "app/options.h"
 #include "app/program.h"
+#include "common/country_file.h"
 #include "fakes.h"
 #include "ui/qt/qt_main_dialog.h"
 
@@ -148,10 +149,11 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     ASSERT_EQ(parsed.error, "");
     rig.state.HomeLocator = parsed.options.home;
     rig.state.ScreenReader = parsed.options.screenReader;
-    rig.state.CountryFilePath =
-        parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat" : parsed.options.countryFile;
-    Context context{rig.state, dialog,         rig.desktop, rig.port, rig.voices,
-                    dialog.Compass(), dialog, nullptr,     &rig.presets};
+    FileSettingsStore countries(
+        nullptr, parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat" : parsed.options.countryFile,
+        kMaxCountryFileBytes);
+    Context context{rig.state, dialog,         rig.desktop, rig.port,     rig.voices,
+                    dialog.Compass(), dialog, nullptr,     &rig.presets, &countries};
     StartProgram(rig.state, rig.store);
     dialog.CreateMainDialog(context);
     HandleDialogMessage(context, kWmInitDialog, 0, 0);

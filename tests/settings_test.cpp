@@ -329,21 +329,6 @@ TEST_F(FileSettingsStoreTest, ReadsOnlyTheStartOfAHugeFile) {
   EXPECT_FALSE(store_.Read().cut);
 }
 
-// A change replaces the file with what it makes of the file's bytes (of
-// none when there is no file), and is refused where the file could not be
-// read whole, which would lose its end.
-TEST_F(FileSettingsStoreTest, ChangeTakesTheFileAsItIsNowAndNeverLosesItsEnd) {
-  const auto append = [](std::string_view old) { return std::string(old) + "+"; };
-  EXPECT_TRUE(store_.Change(append));
-  WriteFile(kSettingsFileName, FileBytes(kSettingsFileName) + "edited");
-  EXPECT_TRUE(store_.Change(append));
-  EXPECT_EQ(FileBytes(kSettingsFileName), "+edited+");
-  EXPECT_EQ(Entries(), onlyStatDat_);
-  FileSettingsStore small(nullptr, kSettingsFileName, 4);
-  EXPECT_FALSE(small.Change(append));
-  EXPECT_EQ(FileBytes(kSettingsFileName), "+edited+");
-}
-
 // The name is resolved against the working directory of each call.
 TEST_F(FileSettingsStoreTest, FollowsTheWorkingDirectory) {
   EXPECT_TRUE(store_.Replace("\"1\",1\r\n"));

@@ -1,9 +1,8 @@
 // The station server over real loopback sockets on Linux: who gets a slot
 // when all are taken, the probing of silent peers, a server that runs out
-// of descriptors or whose datagram port fails, IPv6, aims handed to the
-// window's thread, calls out of turn, and the server going while clients
-// are connected. Run as they are, under ASan and UBSan, and under
-// ThreadSanitizer.
+// of descriptors or whose datagram port fails, IPv6, calls out of turn,
+// and the server going while clients are connected; as they are, under
+// ASan and UBSan, and under ThreadSanitizer.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,13 +16,11 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/asio/station_server.h"
-#include "link/remote_aims.h"
 #include "link/udp_aim.h"
 
 namespace rotavox::testing {
@@ -212,22 +209,9 @@ double ProcessCpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// Whether the server has closed the connection within `wait`: what it
-// still sends is read and thrown away.
-bool ClosedWithin(const Socket& s, milliseconds wait) {
-  for (const auto until = Clock::now() + wait; Clock::now() < until;) {
-    pollfd p{s.fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char buffer[4096];
-    if (recv(s.fd, buffer, sizeof buffer, 0) <= 0) return true;
-  }
-  return false;
-}
-
-// The server goes while clients are connected: one idle, one in the middle
-// of a line, one that never reads the answers it asked for (so that a write
-// is waiting for room). Every time its threads end, nothing is left running
-// and every client sees its connection closed.
+// The server goes while clients are connected: idle, in the middle of a
+// line, and not reading its answers (a write waits for room). Every time,
+// its threads end and every client sees its connection closed.
 TEST(StationServerTest, GoesCleanlyWithLiveConnectionsAndPendingWrites) {
   std::string flood;
   while (flood.size() < 900 * 2) flood += "_\n";  // about 40 KB of answers
@@ -244,13 +228,16 @@ TEST(StationServerTest, GoesCleanlyWithLiveConnectionsAndPendingWrites) {
       send(clients[2].fd, flood.data(), flood.size(), MSG_NOSIGNAL);
       ASSERT_EQ(Ask(clients[0], "_\n"), kInfoLine);  // the flood has been read by now
     }
-    for (const Socket& c : clients) EXPECT_TRUE(ClosedWithin(c, milliseconds(10000)));
+    for (const Socket& c : clients) {
+      std::string got;
+      while ((got = Ask(c, "")) != "closed" && got != "silence") {}
+      EXPECT_EQ(got, "closed");
+    }
   }
 }
 
-// A datagram port whose receive fails for good (here the socket itself is
-// gone from under the server; a lasting ENOBUFS or ENOMEM would do the same)
-// is tried again a few times a second, not in a loop that takes a core.
+// A datagram port whose receive fails for good (its socket gone from under
+// the server, as a lasting ENOBUFS would) is tried again a few times a second.
 TEST(StationServerTest, ADatagramPortThatKeepsFailingDoesNotSpin) {
   StationServer server([](const RemoteAim&) {});
   std::string error;
@@ -259,11 +246,7 @@ TEST(StationServerTest, ADatagramPortThatKeepsFailingDoesNotSpin) {
   for (int fd = 0; fd < 1024 && found < 0; ++fd) {
     sockaddr_in at{};
     socklen_t length = sizeof at;
-    int type = 0;
-    socklen_t typeLength = sizeof type;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) == 0 && at.sin_family == AF_INET &&
-        ntohs(at.sin_port) == server.UdpPorts()[0] &&
-        getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 && type == SOCK_DGRAM) {
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) == 0 && ntohs(at.sin_port) == server.UdpPorts()[0]) {
       found = fd;
     }
   }
@@ -280,56 +263,7 @@ TEST(StationServerTest, ADatagramPortThatKeepsFailingDoesNotSpin) {
   EXPECT_LT(cpu / wall, 0.2) << cpu << " s of CPU in " << wall << " s";
 }
 
-// Aims from clients served on both threads meet the window's thread in
-// RemoteAims, as the editions wire them: each is taken whole, or counted
-// as replaced by a newer one, and none is lost between the two.
-TEST(StationServerTest, AimsFromBothThreadsReachTheWindowWhole) {
-  RemoteAims aims;
-  StationServer server([&aims](const RemoteAim& aim) { aims.Put(aim); });
-  std::string error;
-  ASSERT_TRUE(server.ListenTcp("127.0.0.1", 0, &error)) << error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  ASSERT_TRUE(server.Publish({true, 0, false}));
-  constexpr int kClients = 4;
-  constexpr int kAims = 200;
-  std::vector<Socket> clients;
-  for (int c = 0; c < kClients; ++c) {
-    clients.push_back(Connect(server.TcpPort()));
-    std::string lines;
-    for (int i = 0; i < kAims; ++i) lines += "P " + std::to_string(c * 90 + i % 90) + " 0\n";
-    send(clients.back().fd, lines.data(), lines.size(), MSG_NOSIGNAL);
-  }
-  // The window's side: aims taken while they come, as the poll tick does.
-  std::uint64_t taken = 0;
-  std::vector<int> answered(kClients, 0);
-  const auto take = [&] {
-    while (const std::optional<RemoteAim> aim = aims.Take()) {
-      ++taken;
-      EXPECT_EQ(aim->kind, RemoteAim::Kind::kTurn);
-      EXPECT_TRUE(aim->azimuth >= 0 && aim->azimuth < 360) << aim->azimuth;
-    }
-  };
-  for (const auto until = Clock::now() + milliseconds(10000); Clock::now() < until;) {
-    take();
-    bool all = true;
-    for (int c = 0; c < kClients; ++c) {
-      pollfd p{clients[c].fd, POLLIN, 0};
-      char buffer[4096];
-      if (poll(&p, 1, 1) == 1) {
-        const ssize_t got = recv(clients[c].fd, buffer, sizeof buffer, 0);
-        for (ssize_t i = 0; i < got; ++i) answered[c] += buffer[i] == '\n';
-      }
-      all = all && answered[c] == kAims;
-    }
-    if (all) break;
-  }
-  take();
-  EXPECT_EQ(answered, std::vector<int>(kClients, kAims));
-  EXPECT_EQ(taken + aims.Replaced(), std::uint64_t{kClients * kAims});
-}
-
-// The server's life runs one way: ports, Start, then snapshots. Out of
-// turn, a call is refused and changes nothing.
+// Ports, Start, then snapshots: out of turn, a call is refused.
 TEST(StationServerTest, CallsOutOfTurnAreRefused) {
   std::atomic<int> aims{0};
   StationServer server([&aims](const RemoteAim&) { ++aims; });

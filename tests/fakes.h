@@ -377,9 +377,10 @@ struct Rig {
   FakeSurface surface{log};
   FakeSteps steps;
   MemorySettingsStore store;
-  MemorySettingsStore presetsFile;  // PRESETS.TXT
+  MemorySettingsStore presetsFile;    // PRESETS.TXT
   PresetBook presets{&presetsFile};
-  Countries countries;  // none, unless a test gives one
+  MemorySettingsStore countriesFile;  // the country file, missing unless a test says otherwise
+  Countries countries{&countriesFile};
   FakeClock clock;
   Context context{state, dialog, desktop, port, voices, surface, steps, nullptr, &presets, &countries, nullptr, &clock};
 

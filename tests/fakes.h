@@ -422,9 +422,10 @@ struct Rig {
   FakeSurface surface{log};
   FakeSteps steps;
   MemorySettingsStore store;
-  MemorySettingsStore presetsFile;  // PRESETS.TXT
+  MemorySettingsStore presetsFile;    // PRESETS.TXT
   PresetBook presets{&presetsFile};
-  Countries countries;  // none, unless a test gives one
+  MemorySettingsStore countriesFile;  // the country file, missing unless a test says otherwise
+  Countries countries{&countriesFile};
   Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets, &countries, nullptr, &clock};
 
   Rig() {

@@ -315,6 +315,15 @@ TEST(Session, PresetsFromTheFileAndTheirFaults) {
   rig.clock.Advance(std::chrono::seconds(1));
   rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
   EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: bad character"});
+  // A file longer than is read would lose its end.
+  rig.presetsFile.writable = true;
+  rig.presetsFile.stored.cut = true;
+  rig.dialog.controls[kGoToBox].text = "8";
+  rig.ClearLog();
+  rig.clock.Advance(std::chrono::seconds(1));
+  rig.dialog.Command(kPresetStore + 1, kAcceleratorCode);
+  EXPECT_EQ(rig.Said(), Texts{"Preset 1 not saved: PRESETS.TXT cannot be written"});
+  EXPECT_EQ(rig.presetsFile.writes.size(), 1u);
   EXPECT_EQ(rig.presets.At(1).target, "7");
   // After the alarm: nothing, though the antenna was turning.
   rig.state.SilentTicks = kAlarmRaised;

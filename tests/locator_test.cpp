@@ -235,7 +235,6 @@ TEST(CountryFile, FindsTheEntityOfACall) {
   }
   EXPECT_FALSE(file.Find("1A0KM")->entity->dxcc);
   EXPECT_TRUE(CountryFile::Parse("").Empty());
-  EXPECT_TRUE(CountryFile::Read("/nonexistent/cty.dat").Empty());
 }
 
 // From the centre of the home square to the entity's point. The reference
@@ -450,6 +449,28 @@ TEST(DxStation, KeysAndFollowTurnToTheStation) {
   EXPECT_EQ(rig.Said(), (Texts{"W1AW United States of America short path 3 0 5 , 7679 kilometres",
                                "JA1XYZ Japan short path 0 4 2 , 8790 kilometres"}));
   EXPECT_EQ(rig.Sent(), Texts{"<STX>AG42<CR>"});
+}
+
+// The country file is read when Alt+A or a callsign first needs it. One
+// not there yet is looked for again at the next need; one that cannot be
+// read, or is longer than a country file, counts as empty from then on.
+TEST(LocatorAim, TheCountryFileIsReadAtItsFirstNeed) {
+  using Kind = StoredSettings::Kind;
+  const std::string along = "Along 0 4 5 : Fed. Rep. of Germany, Japan, New Zealand";
+  const std::vector<std::pair<StoredSettings, std::string>> firsts = {
+      {{Kind::kMissing, ""}, along}, {{Kind::kUnreadable, ""}, kNoCountryFile}, {{Kind::kRead, kCountries, true}, kNoCountryFile}};
+  for (const auto& [first, then] : firsts) {
+    Rig rig;
+    rig.state.HomeLocator = "JO40";
+    rig.state.CurrentBearing = 45;
+    rig.state.BearingReported = true;
+    rig.state.VoiceOn = 1;
+    rig.countriesFile.stored = first;
+    rig.dialog.Command(kBeamHotkey, kAcceleratorCode);
+    rig.countriesFile.stored = {Kind::kRead, kCountries};  // the file as it is at the next need
+    rig.dialog.Command(kBeamHotkey, kAcceleratorCode);
+    EXPECT_EQ(rig.Said(), (std::vector<std::string>{kNoCountryFile, then}));
+  }
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ TEST(ParseOptions, SortsOutOwnForeignAndMistakenArguments) {
       {{"--rotctld=10.0.0.255:4533"}, ""},
       {{"--udp", "localhost:12040"}, ""},
       {{"--rotctld", "0.0.0.0:1"}, ""},
+      {{"--rotctld", "4533", "--rotctld=[::1]:4534"}, "--rotctld given twice"},
       {{"--rotctld", "1.2.3.4.5:4533"}, "--rotctld needs"},
       {{"--rotctld", "1.2.3:4533"}, "--rotctld needs"},
       {{"--rotctld", "256.1.1.1:4533"}, "--rotctld needs"},

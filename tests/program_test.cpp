@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/program.h"
+#include "app/settings.h"
 #include "fakes.h"
 
 namespace rotavox::testing {
@@ -157,18 +159,46 @@ TEST_F(ProgramTest, UnwritableSettingsStillEndNormally) {
   EXPECT_TRUE(store.writes.empty());
 }
 
-// A file that is there but cannot be read still holds the operator's
-// record: it is not overwritten with what this run knows.
-TEST_F(ProgramTest, UnreadableSettingsStartSpeakingSayWhyAndAreKept) {
-  store.stored.kind = StoredSettings::Kind::kUnreadable;
-  shell.script = [this] {
-    SaveSettingsNow();
-    dialog.Click(kExitButton);
+// A STAT.DAT that cannot be read, or written though it is not read-only, is
+// kept, and said at start (in a box with speech off; to the edition's
+// report too); so is a country file named but unreadable.
+TEST(ProgramStart, FilesThatWillNotBeSavedOrReadAreToldAtStart) {
+  using Kind = StoredSettings::Kind;
+  using Texts = std::vector<std::string>;
+  const std::string unwritable = kSettingsUnwritableSpoken;
+  struct Case {
+    StoredSettings stored;
+    bool countryUnreadable;
+    Texts said, boxes, reported;
   };
-  RunProgram(platform);
-  EXPECT_EQ(Said(), (std::vector<std::string>{"Rotavox Controller ", kSettingsUnreadableSpoken,
-                                              "Please set com port", "Set Com Port", "Goodbye"}));
-  EXPECT_TRUE(store.writes.empty());
+  const std::vector<Case> cases = {
+      {{Kind::kUnreadable, ""}, false, {kTitleText, kSettingsUnreadableSpoken, "Please set com port", "Set Com Port",
+       "Goodbye"}, {}, {kSettingsUnreadableSpoken}},
+      {{Kind::kRead, "\"3\",1\r\n", false, true}, false, {kTitleText, unwritable, "Set Com Port", "Goodbye"}, {},
+       {unwritable}},
+      {{Kind::kRead, "\"3\",0\r\n", false, true}, false, {}, {"box:" + unwritable + "|File Error"}, {unwritable}},
+      {{Kind::kRead, "\"3\",1\r\n"}, true, {kTitleText, kCountryFileUnreadable, "Set Com Port", "Goodbye"}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said.size() > 1 ? c.said[1] : "speech off");
+    ProgramRig rig;
+    rig.store.stored = c.stored;
+    rig.platform.countryFileUnreadable = c.countryUnreadable;
+    Texts reported;
+    rig.platform.report = [&reported](std::string_view text) { reported.emplace_back(text); };
+    rig.shell.script = [&rig] {
+      SaveSettingsNow();  // as the session ending would
+      rig.dialog.Click(kExitButton);
+    };
+    rig.Run();
+    EXPECT_EQ(rig.Said(), c.said);
+    Texts boxes;
+    std::copy_if(rig.log.begin(), rig.log.end(), std::back_inserter(boxes),
+                 [](const std::string& entry) { return entry.rfind("box:", 0) == 0; });
+    EXPECT_EQ(boxes, c.boxes);
+    EXPECT_EQ(reported, c.reported);
+    EXPECT_EQ(rig.store.writes.empty(), c.stored.kind == Kind::kUnreadable || c.stored.unwritable);
+  }
 }
 
 // When the session ends under the program, the settings are saved at once

@@ -69,6 +69,9 @@ TEST(PresetsFile, ReadAndStoreBesideHandEditedAndDamagedLines) {
   EXPECT_EQ(fresh.substr(fresh.size() - 9), "5,\"123\"\r\n");
   EXPECT_EQ(ParsePresets(fresh), (Presets{{{}, {}, {}, {}, {"123", ""}, {}, {}, {}, {}}}));
   EXPECT_EQ(StorePreset("# mine", 1, "1"), "# mine\r\n1,\"1\"\r\n");
+  // A new line ends as the file's do.
+  EXPECT_EQ(StorePreset("# mine\n1,90", 2, "45"), "# mine\n1,90\n2,\"45\"\n");
+  EXPECT_EQ(StorePreset("1,90\n", 9, "45"), "1,90\n9,\"45\"\n");
 
   // A target that no frame could carry (over 20 characters), a name over
   // 40, or either with a control character: the preset is empty and knows
@@ -332,8 +335,11 @@ TEST_F(FileSettingsStoreTest, ReadsOnlyTheStartOfAHugeFile) {
   const StoredSettings stored = store_.Read();
   EXPECT_EQ(stored.kind, StoredSettings::Kind::kRead);
   EXPECT_EQ(stored.bytes.size(), kMaxSettingsRead);
+  EXPECT_TRUE(stored.cut);
   EXPECT_EQ(ParseSettings(stored.bytes).portText, "7");
   EXPECT_EQ(ParseSettings(stored.bytes).voiceOn, 1);
+  fs::resize_file(kSettingsFileName, kMaxSettingsRead);
+  EXPECT_FALSE(store_.Read().cut);
 }
 
 // The name is resolved against the working directory of each call.

@@ -104,6 +104,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args,
       o.voice = value;
     } else if (name == "--rotctld") {
       if (!takeValue()) return parsed;
+      // One server port: a second would only be ignored.
+      if (o.rotctldPort != 0) {
+        parsed.error = "--rotctld given twice: the server takes one port";
+        return parsed;
+      }
       Endpoint endpoint;
       if (!ParseEndpoint(value, &endpoint)) {
         parsed.error = "--rotctld needs [ADDRESS:]PORT, e.g. 4533 or 127.0.0.1:4533";

@@ -76,13 +76,17 @@ int RunProgram(Platform& platform) {
   // The services the run owns: the presets, and the country file, which is
   // read on first need; and the rotator behind the line that START opens.
   PresetBook presets(platform.presets);
-  Countries countries(platform.countryFile);
+  Countries countries(platform.countries);
   AnyRotator rotator(state, platform.port, platform.network);
   Context context{state,           platform.dialog,  platform.desktop, rotator,
                   platform.voices,  platform.surface, platform.steps,   platform.remoteAims,
                   &presets,         &countries,       platform.wsjtx};
   platform.shell.BeginSession();
   StartProgram(state, platform.settings);
+  if (platform.report) {
+    for (const std::string& warning : state.StartWarnings) platform.report(warning);
+  }
+  if (platform.countryFileUnreadable) state.StartWarnings.push_back(kCountryFileUnreadable);
   presets.Load();
   {
     const RunningRegistration registration(state, platform.settings);

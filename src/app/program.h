@@ -5,7 +5,9 @@
 // services of common/context.h) and calls RunProgram from its entry point.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "display/surface.h"
 
@@ -25,6 +27,9 @@ class WsjtxStatuses;
 
 inline constexpr const char* kTitleText = "Rotavox Controller ";
 inline constexpr float kPiValue = 3.141593f;
+// Said at start-up (shown with speech off) when the country file named on
+// the command line cannot be read.
+inline constexpr const char* kCountryFileUnreadable = "Country file cannot be read: callsigns will not be found";
 
 // The window's life, as the program entry drives it.
 class Shell {
@@ -62,10 +67,16 @@ struct Platform {
   RemoteAims* remoteAims = nullptr;
   // The operator's own grid locator (--home), upper case; empty: none.
   std::string homeLocator = {};
-  // The country file that places callsigns (with a home locator).
-  std::string countryFile = {};
+  // The country file that places callsigns (with a home locator); none:
+  // there is none.
+  SettingsStore* countries = nullptr;
   // Where the presets are kept (PRESETS.TXT); none: no presets.
   SettingsStore* presets = nullptr;
+  // The country file the operator named cannot be read: said at start.
+  bool countryFileUnreadable = false;
+  // Where an edition also writes what the operator is told at start about
+  // STAT.DAT (the Linux edition: standard error); none: nowhere else.
+  std::function<void(std::string_view)> report = {};
   // The operator's own callsign (--call), upper case; empty: none.
   std::string ownCall = {};
   // Where WSJT-X's statuses wait (--wsjtx); none: WSJT-X is not heard.

@@ -90,12 +90,17 @@ void LoadSettings(ProgramState& state, SettingsStore& store) {
       // the program starts as without one, and the record stays its
       // owner's.
       state.KeepSettingsFile = true;
+      state.StartWarnings.push_back(kSettingsUnreadableSpoken);
       [[fallthrough]];
     case StoredSettings::Kind::kMissing:
       state.PortText.clear();
       state.VoiceOn = 1;
       break;
     case StoredSettings::Kind::kRead: {
+      if (stored.unwritable) {
+        state.KeepSettingsFile = true;
+        state.StartWarnings.push_back(kSettingsUnwritableSpoken);
+      }
       // Never written by this program (speech off is saved as "",0), an
       // empty file counts as none.
       if (stored.bytes.empty()) {

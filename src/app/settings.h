@@ -15,6 +15,13 @@ namespace rotavox {
 struct ProgramState;
 class SettingsStore;
 
+// Said at start-up, in every mode, when STAT.DAT is there but will not be
+// saved.
+inline constexpr const char* kSettingsUnreadableSpoken =
+    "Settings file STAT.DAT cannot be read and will not be saved";
+inline constexpr const char* kSettingsUnwritableSpoken =
+    "Settings file STAT.DAT cannot be written and will not be saved";
+
 struct Settings {
   std::string portText;
   std::int32_t voiceOn = 0;
@@ -42,7 +49,8 @@ std::string FormatSettings(const Settings& settings);
 // PortText and VoiceOn from the store: speech on and no port when there is
 // no file, when it is empty, and when it cannot be read; in the last case
 // the file is kept as it is (KeepSettingsFile) and the operator is told at
-// start-up.
+// start-up (StartWarnings). So is one that was read but cannot be written
+// though it is not read-only; a read-only one is left alone in silence.
 void LoadSettings(ProgramState& state, SettingsStore& store);
 
 // Writes PortText and VoiceOn back, unless the file is to be kept; failures

@@ -4,7 +4,10 @@
 // fresh file beside it, which is then renamed over STAT.DAT. A crash, a
 // full disk or a kill at any moment leaves either the old or the new
 // record. Only where the directory allows no such replacement is STAT.DAT
-// rewritten in place, which is still better than losing the record.
+// rewritten in place, which is still better than losing the record. What
+// the library cannot do as it should (open without waiting, make a file
+// only if it is new, lock) is in the virtual functions that an edition's
+// store overrides.
 #include "app/settings_store.h"
 
 #include <filesystem>
@@ -23,20 +26,9 @@ namespace fs = std::filesystem;
 constexpr fs::perms kAnyWrite = fs::perms::owner_write | fs::perms::group_write |
                                 fs::perms::others_write;
 
-// A name in the working directory that no other file has, for the new
-// record of the file `name`.
-fs::path FreshSiblingName(const std::string& name) {
-  std::random_device entropy;
-  std::mt19937_64 generator((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.new", static_cast<unsigned long long>(generator()));
-    const fs::path fresh = name + suffix;
-    std::error_code ec;
-    if (!fs::exists(fresh, ec) && !ec) return fresh;
-  }
-  return {};
-}
+// How many names a new record tries before the directory counts as
+// refusing new files.
+constexpr int kFreshNameAttempts = 16;
 
 // Whether an existing STAT.DAT may be replaced: a plain file that is not
 // read-only and that we could open for writing.
@@ -48,6 +40,13 @@ bool MayReplace(const fs::path& path, fs::file_status status) {
 }
 
 }  // namespace
+
+bool SettingsStore::Change(const std::function<std::string(std::string_view)>& change) {
+  const StoredSettings stored = Read();
+  // What could not be read would be lost by the replacement.
+  if (stored.kind == StoredSettings::Kind::kUnreadable || stored.cut) return false;
+  return Replace(change(stored.bytes));
+}
 
 bool IsNewRecordName(std::string_view name, std::string_view file) {
   const std::string_view end = ".new";
@@ -76,8 +75,20 @@ void RemoveNewRecordLeftovers(std::string_view file) {
 }
 
 StoredSettings FileSettingsStore::Read() {
-  StoredSettings stored;
   const fs::path path(name_);
+  StoredSettings stored = ReadFile(path, readLimit_);
+  if (stored.kind == StoredSettings::Kind::kRead) {
+    // Another user's file (left by a run as root) that is not marked
+    // read-only: kept, and the operator is told.
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    stored.unwritable = (status.permissions() & kAnyWrite) != fs::perms::none && !MayReplace(path, status);
+  }
+  return stored;
+}
+
+StoredSettings FileSettingsStore::ReadFile(const fs::path& path, std::size_t limit) {
+  StoredSettings stored;
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
   if (!fs::exists(status) || fs::is_directory(status)) {
@@ -89,13 +100,38 @@ StoredSettings FileSettingsStore::Read() {
   if (!fs::is_regular_file(status)) return stored;
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return stored;
-  std::string bytes(kMaxSettingsRead, '\0');
+  std::string bytes(limit + 1, '\0');  // one more tells a longer file
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (in.bad()) return stored;
   bytes.resize(static_cast<std::size_t>(in.gcount()));
+  stored.cut = bytes.size() > limit;
+  if (stored.cut) bytes.resize(limit);
   stored.kind = StoredSettings::Kind::kRead;
   stored.bytes = std::move(bytes);
   return stored;
+}
+
+FileSettingsStore::Made FileSettingsStore::MakeFresh(const fs::path& path, std::string_view bytes) {
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(path, ec))) return Made::kTaken;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out.is_open()) return Made::kRefused;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out.fail()) return Made::kWritten;
+  fs::remove(path, ec);
+  return Made::kFailed;
+}
+
+bool FileSettingsStore::Locked(const fs::path&, const std::function<void()>& work) {
+  work();
+  return true;
+}
+
+bool FileSettingsStore::Change(const std::function<std::string(std::string_view)>& change) {
+  bool changed = false;
+  const bool held = Locked(fs::path(name_ + kLockSuffix), [&] { changed = SettingsStore::Change(change); });
+  return held && changed;
 }
 
 bool FileSettingsStore::Replace(std::string_view bytes) {
@@ -120,22 +156,26 @@ bool FileSettingsStore::Replace(std::string_view bytes) {
 }
 
 FileSettingsStore::Outcome FileSettingsStore::ReplaceByRename(const fs::path& path,
-                                                              std::string_view bytes,
-                                                              bool exists) const {
+                                                              std::string_view bytes, bool exists) {
   std::error_code ec;
-  const fs::path fresh = FreshSiblingName(name_);
-  if (fresh.empty()) return Outcome::kRefused;
-  std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) return Outcome::kRefused;
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (exists && !out.fail()) {
-    // Keep the old file's permissions on the new one.
-    fs::permissions(fresh, fs::status(path, ec).permissions(), ec);
+  // A new name beside the file, made only if nothing has it.
+  std::random_device entropy;
+  std::mt19937_64 generator((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
+  fs::path fresh;
+  Made made = Made::kTaken;
+  for (int attempt = 0; attempt < kFreshNameAttempts && made == Made::kTaken; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.new", static_cast<unsigned long long>(generator()));
+    fresh = name_ + suffix;
+    made = MakeFresh(fresh, bytes);
   }
+  if (made == Made::kTaken || made == Made::kRefused) return Outcome::kRefused;
   // A new file that cannot be written whole (a full disk) or flushed says
   // the disk is in trouble: STAT.DAT is better left alone then.
-  if (out.fail() || !Flush(fresh)) {
+  if (made == Made::kFailed) return Outcome::kFailed;
+  // Keep the old file's permissions on the new one.
+  if (exists) fs::permissions(fresh, fs::status(path, ec).permissions(), ec);
+  if (!Flush(fresh)) {
     fs::remove(fresh, ec);
     return Outcome::kFailed;
   }

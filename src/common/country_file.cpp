@@ -3,9 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 #include "common/number.h"
 #include "common/text.h"
@@ -13,8 +10,6 @@
 namespace rotavox {
 namespace {
 
-// The Big CTY file is about 330 KB; anything past this is no country file.
-constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 // Longer aliases are no callsigns; they are skipped.
 constexpr std::size_t kMaxAliasLength = 32;
 // A header line has exactly this many colon-ended fields.
@@ -130,19 +125,6 @@ void CountryFile::AddAliases(std::string_view text) {
       prefixes_.try_emplace(std::move(alias->call), Entry{entity, alias->point});
     }
   }
-}
-
-CountryFile CountryFile::Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return {};
-  std::string bytes;
-  char buffer[64 * 1024];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (bytes.size() > kMaxFileBytes) return {};
-  }
-  if (in.bad()) return {};
-  return Parse(bytes);
 }
 
 CallEntity CountryFile::Entity(const Entry& entry) const {

@@ -14,7 +14,8 @@
 // matters here.
 //
 // A line that cannot be read is skipped, and so is an alias that cannot;
-// nothing outside the given bytes is ever read.
+// nothing outside the given bytes is ever read. The program reads the file
+// through its store (app/settings_store.h), kMaxCountryFileBytes at most.
 #pragma once
 
 #include <cstddef>
@@ -42,11 +43,13 @@ struct CallEntity {
   GeoPoint point;
 };
 
+// The Big CTY file is about 330 KB; a longer one is no country file (one
+// of 16 MB held the window for a second and more).
+inline constexpr std::size_t kMaxCountryFileBytes = 2 * 1024 * 1024;
+
 class CountryFile {
  public:
   static CountryFile Parse(std::string_view bytes);
-  // The file at `path`; an empty one when it cannot be read.
-  static CountryFile Read(const std::string& path);
 
   bool Empty() const { return entities_.empty(); }
   const std::vector<CountryEntity>& Entities() const { return entities_; }

@@ -85,6 +85,13 @@ bool IsComment(std::string_view line) {
   return !text.empty() && text.front() == '#';
 }
 
+// The line end the file already uses (that of its first line), CR LF for
+// a file that has none yet.
+std::string_view LineEnd(std::string_view bytes) {
+  const std::size_t end = bytes.find('\n');
+  return end != std::string_view::npos && (end == 0 || bytes[end - 1] != '\r') ? "\n" : "\r\n";
+}
+
 std::string PresetLine(int number, std::string_view target, std::string_view name) {
   std::string line = std::to_string(number) + ",\"";
   for (const char c : target) line += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -149,15 +156,16 @@ std::string StorePreset(std::string_view bytes, int number, std::string_view tar
   for (std::size_t i = 0; i < lines.size() && !replace && at == lines.size(); ++i) {
     if (read[i].number > number) at = i;
   }
+  const std::string_view end = LineEnd(bytes);
   std::string out = bytes.empty() ? kHeader : "";
   for (std::size_t i = 0; i <= lines.size(); ++i) {
     if (i == at) {
-      if (!out.empty() && out.back() != '\n') out += "\r\n";
+      if (!out.empty() && out.back() != '\n') out += end;
       const std::string_view content = replace ? Content(lines[i]) : std::string_view();
       // A name written by hand is kept, unless it is unfit to be said.
       const bool keepName = replace && NameFault(read[i].preset.name) == Preset::Fault::kNone;
       out += PresetLine(number, target, keepName ? std::string_view(read[i].preset.name) : std::string_view());
-      out += replace ? lines[i].substr(content.size()) : std::string_view("\r\n");  // its own line end
+      out += replace ? lines[i].substr(content.size()) : end;  // its own line end
       if (replace) continue;
     }
     if (i < lines.size()) out += lines[i];

@@ -54,7 +54,7 @@ Presets ParsePresets(std::string_view bytes);
 
 // The file `bytes` with preset `number`'s line set to `target`, its name
 // kept; a file that has none yet gets the comment that says how to edit
-// it first.
+// it first. A new line ends as the file's lines do (LF or CR LF).
 std::string StorePreset(std::string_view bytes, int number, std::string_view target);
 
 }  // namespace rotavox

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "target/dx_station.h"
 
@@ -20,9 +21,12 @@ struct ProgramState {
   std::string PortText;    // the port number text that follows "COM"
   std::int32_t VoiceOn = 0;  // 0 = silent, anything else = speak
   // STAT.DAT was there at start but could not be read (locked, no read
-  // permission): the record in it is never overwritten, and the operator
-  // hears so at start-up.
+  // permission), or not written (another user's file): the record in it is
+  // never overwritten, and the operator hears so at start-up.
   bool KeepSettingsFile = false;
+  // Said at start-up (shown with speech off): a file that will not be
+  // saved or cannot be read.
+  std::vector<std::string> StartWarnings;
   float PiValue = 0.0f;    // 3.141593 in single precision, for the dial
   std::string AmFrame;     // STX "AM" CR, built once at start-up
 

@@ -16,14 +16,11 @@ void PresetBook::Load() {
 
 bool PresetBook::Store(int number, std::string_view target) {
   if (file_ == nullptr) return false;
-  // A file that cannot be read whole is not replaced, which would lose the
-  // rest of it.
-  const StoredSettings stored = file_->Read();
-  const bool whole = stored.kind == StoredSettings::Kind::kMissing ||
-                     (stored.kind == StoredSettings::Kind::kRead && stored.bytes.size() < kMaxSettingsRead);
-  if (!whole) return false;
-  const std::string bytes = StorePreset(stored.bytes, number, target);
-  if (!file_->Replace(bytes)) return false;
+  // Read again just before, under the file's lock, so that an edit made
+  // meanwhile and another program's store are kept; a file that cannot be
+  // read whole is not replaced, which would lose the rest.
+  std::string bytes;
+  if (!file_->Change([&](std::string_view old) { return bytes = StorePreset(old, number, target); })) return false;
   presets_ = ParsePresets(bytes);
   return true;
 }

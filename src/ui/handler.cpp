@@ -37,7 +37,10 @@ void OnInitDialog(Context& context) {
   ProgramState& s = context.state;
   DrawCompass(context);
   if (!s.ScreenReader) Speak(context, s.TitleText);  // else the screen reader reads the window's name
-  if (s.KeepSettingsFile) Speak(context, kSettingsUnreadableSpoken);
+  for (const std::string& warning : s.StartWarnings) {
+    if (s.VoiceOn != 0) Speak(context, warning);
+    else context.desktop.MessageBox(warning, kStartWarningCaption);
+  }
   context.dialog.Enable(kGoButton, false);  // until START
   s.PortText = context.dialog.Text(kPortBox);
   if (s.PortText.empty()) Speak(context, "Please set com port");

@@ -17,9 +17,8 @@ struct Context;
 
 inline constexpr const char* kPortNotSetText = "Com Port not set";
 inline constexpr const char* kPortNotSetCaption = "Start error";
-// Said at start-up, in every mode, when STAT.DAT is there but cannot be read.
-inline constexpr const char* kSettingsUnreadableSpoken =
-    "Settings file STAT.DAT cannot be read and will not be saved";
+// The caption of a start-up warning's box (ProgramState::StartWarnings).
+inline constexpr const char* kStartWarningCaption = "File Error";
 
 // WSJT-X's statuses are taken on a timer of their own, which runs from
 // start-up, the link up or not (with --wsjtx only).

@@ -17,6 +17,7 @@
 
 #include "app/options.h"
 #include "app/program.h"
+#include "common/country_file.h"
 #include "fakes.h"
 #include "link/wsjtx.h"
 #include "ui/qt/qt_main_dialog.h"
@@ -151,8 +152,10 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
     rig.state.ScreenReader = parsed.options.screenReader;
     rig.state.OwnCall = parsed.options.call;
     rig.state.Wsjtx = parsed.options.wsjtx.port != 0;
-    Countries countries(parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat"
-                                                           : parsed.options.countryFile);
+    FileSettingsStore countryFile(
+        nullptr, parsed.options.countryFile.empty() ? "/usr/share/hamradio-files/cty.dat" : parsed.options.countryFile,
+        kMaxCountryFileBytes);
+    Countries countries(&countryFile);
     WsjtxStatuses wsjtx;  // what the station server would hand over
     Context context{rig.state,       dialog, rig.desktop, rig.rotator,  rig.voices,
                     dialog.Compass(), dialog, nullptr,     &rig.presets, &countries,

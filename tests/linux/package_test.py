@@ -1,18 +1,21 @@
-"""The Debian package, made by CPack from this build tree into a temporary
-folder: its files and metadata as dpkg-deb reads them, lintian with no
-error, the menu entry and the metainfo validated where they are installed,
-and the program unpacked into a throwaway root, every library it needs
-found on this system, answering --version with no display."""
+"""The packages as scripts/package makes them from this tree, in fresh build
+folders under the build tree's package-check (where dist/ stays for the
+installer's test). The Debian package: its files and metadata as dpkg-deb
+reads them, lintian with no error, the menu entry and the metainfo validated
+where they are installed, and the program unpacked into a throwaway root,
+every library it needs found on this system, answering --version with no
+display. The Windows zip: the program with its country file."""
 
 import os
 import re
 import shutil
 import subprocess
-import tempfile
 import unittest
+import zipfile
 
 BUILD = os.path.abspath(os.environ["ROTAVOX_BUILD_DIR"])
 VERSION = os.environ["ROTAVOX_VERSION"]
+CHECK = os.path.join(BUILD, "package-check")
 
 
 def run(*args, **kwargs):
@@ -23,15 +26,21 @@ def run(*args, **kwargs):
 class DebianPackage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="rotavox-package-")
-        made = run("cpack", "-G", "DEB", "-B", cls.dir, cwd=BUILD)
-        assert made.returncode == 0, made.stdout
+        shutil.rmtree(CHECK, ignore_errors=True)
+        cls.dir = os.path.join(CHECK, "dist")
+        folders = dict(ROTAVOX_PACKAGE_BUILD_DIR="linux", ROTAVOX_PACKAGE_WINDOWS_BUILD_DIR="windows",
+                       ROTAVOX_PACKAGE_OUTPUT_DIR="dist")
+        made = subprocess.run([os.path.join(os.path.dirname(__file__), "../../scripts/package")], timeout=900,
+                              env=dict(os.environ, **{k: os.path.join(CHECK, v) for k, v in folders.items()}),
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        assert made.returncode == 0, made.stdout[-5000:]
         cls.deb = os.path.join(cls.dir, f"rotavox_{VERSION}_amd64.deb")
         assert os.path.exists(cls.deb), os.listdir(cls.dir)
 
     @classmethod
     def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
+        for folder in ("linux", "windows", "dist/root"):  # the packages stay
+            shutil.rmtree(os.path.join(CHECK, folder), ignore_errors=True)
 
     def test_files_and_metadata(self):
         listing = run("dpkg-deb", "--contents", self.deb).stdout
@@ -83,6 +92,10 @@ class DebianPackage(unittest.TestCase):
         if manual.returncode == 0:
             text = re.sub(".\b", "", manual.stdout).replace("\u2010", "-")  # no overstrikes
             self.assertIn("--home LOCATOR", text, text[:500])
+
+    def test_the_windows_zip_carries_the_country_file(self):
+        with zipfile.ZipFile(os.path.join(self.dir, f"rotavox-{VERSION}-windows-x64.zip")) as z:
+            self.assertEqual(sorted(z.namelist()), ["README.txt", "cty-copyright.txt", "cty.dat", "rotavox.exe"])
 
 
 if __name__ == "__main__":

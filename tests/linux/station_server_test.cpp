@@ -1,6 +1,8 @@
 // The station server over real loopback sockets on Linux: who gets a slot
 // when all are taken, the probing of silent peers, a server that runs out
-// of descriptors, and IPv6.
+// of descriptors or whose datagram port fails, IPv6, calls out of turn,
+// and the server going while clients are connected; as they are, under
+// ASan and UBSan, and under ThreadSanitizer.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -205,6 +207,77 @@ double ProcessCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The server goes while clients are connected: idle, in the middle of a
+// line, and not reading its answers (a write waits for room). Every time,
+// its threads end and every client sees its connection closed.
+TEST(StationServerTest, GoesCleanlyWithLiveConnectionsAndPendingWrites) {
+  std::string flood;
+  while (flood.size() < 900 * 2) flood += "_\n";  // about 40 KB of answers
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<Socket> clients;
+    {
+      Server server;
+      for (int i = 0; i < 3; ++i) clients.push_back(Connect(server.Port()));
+      const int small = 2048;
+      setsockopt(clients[2].fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+      ASSERT_EQ(Ask(clients[0], "_\n"), kInfoLine);
+      send(clients[1].fd, "P 1", 3, MSG_NOSIGNAL);
+      send(clients[2].fd, flood.data(), flood.size(), MSG_NOSIGNAL);
+      ASSERT_EQ(Ask(clients[0], "_\n"), kInfoLine);  // the flood has been read by now
+    }
+    for (const Socket& c : clients) {
+      std::string got;
+      while ((got = Ask(c, "")) != "closed" && got != "silence") {}
+      EXPECT_EQ(got, "closed");
+    }
+  }
+}
+
+// A datagram port whose receive fails for good (its socket gone from under
+// the server, as a lasting ENOBUFS would) is tried again a few times a second.
+TEST(StationServerTest, ADatagramPortThatKeepsFailingDoesNotSpin) {
+  StationServer server([](const RemoteAim&) {});
+  std::string error;
+  ASSERT_TRUE(server.ListenUdp("127.0.0.1", 0, &error)) << error;
+  int found = -1;
+  for (int fd = 0; fd < 1024 && found < 0; ++fd) {
+    sockaddr_in at{};
+    socklen_t length = sizeof at;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) == 0 && ntohs(at.sin_port) == server.UdpPorts()[0]) {
+      found = fd;
+    }
+  }
+  ASSERT_GE(found, 0);
+  const int notASocket = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(dup2(notASocket, found), found);
+  close(notASocket);
+  ASSERT_TRUE(server.Start(&error)) << error;
+  const double cpuBefore = ProcessCpuSeconds();
+  const auto wallBefore = Clock::now();
+  std::this_thread::sleep_for(milliseconds(1000));
+  const double cpu = ProcessCpuSeconds() - cpuBefore;
+  const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+  EXPECT_LT(cpu / wall, 0.2) << cpu << " s of CPU in " << wall << " s";
+}
+
+// Ports, Start, then snapshots: out of turn, a call is refused.
+TEST(StationServerTest, CallsOutOfTurnAreRefused) {
+  std::atomic<int> aims{0};
+  StationServer server([&aims](const RemoteAim&) { ++aims; });
+  std::string error;
+  ASSERT_TRUE(server.ListenTcp("127.0.0.1", 0, &error)) << error;
+  EXPECT_FALSE(server.Publish({true, 90, false}));  // before Start
+  ASSERT_TRUE(server.Start(&error)) << error;
+  EXPECT_FALSE(server.Start(&error));
+  EXPECT_EQ(error, "station server: already started");
+  EXPECT_FALSE(server.ListenUdp("127.0.0.1", 0, &error));
+  EXPECT_TRUE(server.Publish({true, 90, false}));
+  Socket client = Connect(server.TcpPort());
+  EXPECT_EQ(Ask(client, "P 45 0\n"), "RPRT 0\n");  // linked, as published
+  EXPECT_EQ(aims, 1);
 }
 
 TEST(StationServerTest, OutOfDescriptorsNeitherSpinsNorStopsTheServer) {

@@ -1,6 +1,7 @@
 // STAT.DAT through the Win32 file calls: what the operator's next start
-// finds after each kind of save.
+// finds after each kind of save; PRESETS.TXT changed under its lock.
 #include "app/win32/win32_settings_store.h"
+#include "common/presets.h"
 
 #include <windows.h>
 
@@ -96,8 +97,28 @@ TEST_F(Win32SettingsStoreTest, ReadsWholeRecordsAndOnlyTheStartOfAHugeFile) {
   bytes.back() = 'y';
   EXPECT_TRUE(store_.Replace(bytes));
   EXPECT_EQ(store_.Read().bytes, bytes);
+  EXPECT_FALSE(store_.Read().cut);
   EXPECT_TRUE(store_.Replace(bytes + std::string(300 * 1024, 'z')));
   EXPECT_EQ(store_.Read().bytes, bytes);
+  EXPECT_TRUE(store_.Read().cut);
+}
+
+// A change holds the lock file beside the file from its read to its
+// replacement: while another program holds it, the change gives up after
+// a while, writing nothing; once it is free, the change is made.
+TEST_F(Win32SettingsStoreTest, ChangeWaitsForTheLockFile) {
+  Win32SettingsStore presets(kPresetsFileName);
+  const auto store = [](std::string_view old) { return std::string(old) + "1,90\r\n"; };
+  const HANDLE other = CreateFileA((std::string(kPresetsFileName) + kLockSuffix).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+  OVERLAPPED whole{};
+  ASSERT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole));
+  EXPECT_FALSE(presets.Change(store));
+  EXPECT_FALSE(fs::exists(kPresetsFileName));
+  CloseHandle(other);
+  EXPECT_TRUE(presets.Change(store));
+  EXPECT_TRUE(presets.Change(store));
+  EXPECT_EQ(FileBytes(kPresetsFileName), "1,90\r\n1,90\r\n");
 }
 
 TEST_F(Win32SettingsStoreTest, ReadOnlyFileIsLeftUntouched) {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -13,12 +12,13 @@
 #include <system_error>
 #include <vector>
 
+#include "app/linux/linux_settings_store.h"
 #include "app/linux/session_end.h"
-#include "app/linux/sync_to_disk.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/settings_store.h"
 #include "app/station.h"
+#include "common/country_file.h"
 #include "link/asio/station_server.h"
 #include "link/asio/tcp_line.h"
 #include "common/presets.h"
@@ -107,13 +107,6 @@ std::optional<int> TakeOptions(const std::vector<std::string>& args, Options& op
   std::string voiceError;
   if (!IsVoiceEngine(parsed.options.voice, &voiceError)) return Fail(voiceError);
   options = parsed.options;
-  if (options.countryFile.empty()) {
-    options.countryFile = kCountryFile;
-  } else if (!std::ifstream(options.countryFile).is_open()) {
-    // Not fatal: callsigns will say "No country file", and all else works.
-    std::cerr << "rotavox: cannot read the country file " << options.countryFile
-              << ": callsigns will not be found\n";
-  }
   qtArguments = parsed.foreign;
   return std::nullopt;
 }
@@ -127,6 +120,19 @@ int main(int argc, char** argv) {
   std::vector<std::string> foreign;
   const std::vector<std::string> raw(argv + std::min(argc, 1), argv + argc);
   if (const auto stop = TakeOptions(raw, options, overrides, foreign)) return *stop;
+  // The country file the operator names is looked at now, so that a
+  // mistake is told at start; not fatal: callsigns will say "No country
+  // file", and all else works. Debian's own is looked for when needed.
+  LinuxSettingsStore countries(options.countryFile.empty() ? kCountryFile : options.countryFile,
+                               kMaxCountryFileBytes);
+  StoredSettings country;
+  if (!options.countryFile.empty()) country = countries.Read();
+  const bool countryUnreadable =
+      !options.countryFile.empty() && (country.kind != StoredSettings::Kind::kRead || country.cut);
+  if (countryUnreadable) {
+    std::cerr << "rotavox: cannot read the country file " << options.countryFile
+              << ": callsigns will not be found\n";
+  }
   // The station ports are taken before Qt starts, so that one that cannot
   // be had is reported like any other mistake, with or without a display.
   // The server's threads leave aims here for the poll tick; declared
@@ -175,9 +181,10 @@ int main(int argc, char** argv) {
 
   LinuxBeep beep([] { QApplication::beep(); });
   QtDesktop desktop([&beep] { beep.Beep(); });
-  FileSettingsStore file(SyncToDisk);
+  LinuxSettingsStore file;
   SignalSafeSettings settings(file);
-  FileSettingsStore presets(SyncToDisk, kPresetsFileName);
+  LinuxSettingsStore presetsFile(kPresetsFileName);
+  SignalSafeSettings presets(presetsFile);
   if (server) {
     dialog.SetSnapshotSink([&server](const LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
@@ -185,9 +192,13 @@ int main(int argc, char** argv) {
   TcpLine network;
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
-                    options.screenReader,  &remoteAims, options.home, options.countryFile, &presets,
-                    options.call,          options.wsjtx.port != 0 ? &wsjtx : nullptr, options.follow,
-                    &network};
+                    options.screenReader,  &remoteAims, options.home, &countries, &presets};
+  platform.countryFileUnreadable = countryUnreadable;
+  platform.report = [](std::string_view text) { std::cerr << "rotavox: " << text << "\n"; };
+  platform.ownCall = options.call;
+  platform.wsjtx = options.wsjtx.port != 0 ? &wsjtx : nullptr;
+  platform.follow = options.follow;
+  platform.network = &network;
   const int status = RunProgram(platform);
   if (server && server->Ignored() != 0) {
     std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";

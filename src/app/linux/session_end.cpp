@@ -82,6 +82,13 @@ bool SignalSafeSettings::Replace(std::string_view bytes) {
   return replaced;
 }
 
+bool SignalSafeSettings::Change(const std::function<std::string(std::string_view)>& change) {
+  saving.store(true);
+  const bool changed = store_.Change(change);
+  saving.store(false);
+  return changed;
+}
+
 void SaveSettingsWhenTheSessionEnds() {
   // Qt's exit(1) on a lost display runs the exit handlers, with the
   // program's state still in place beneath it.

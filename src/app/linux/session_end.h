@@ -4,6 +4,8 @@
 // Ctrl+C), or by Qt's exit() when the X connection is lost.
 #pragma once
 
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include "app/settings_store.h"
@@ -17,15 +19,16 @@ namespace rotavox {
 // seconds, ends it at once.
 void SaveSettingsWhenTheSessionEnds();
 
-// The store for the program to save through: while it is replacing
-// STAT.DAT, a second signal waits for the save to end rather than cut it
-// short (the first one ends the process right after it), so no half-made
-// new record is left beside the file.
+// The store for the program to save through (STAT.DAT, PRESETS.TXT): while
+// it is replacing or changing the file, a second signal waits for the save
+// to end rather than cut it short (the first one ends the process right
+// after it), so no half-made new record is left beside the file.
 class SignalSafeSettings final : public SettingsStore {
  public:
   explicit SignalSafeSettings(SettingsStore& store) : store_(store) {}
   StoredSettings Read() override { return store_.Read(); }
   bool Replace(std::string_view bytes) override;
+  bool Change(const std::function<std::string(std::string_view)>& change) override;
   void RemoveLeftovers() override { store_.RemoveLeftovers(); }
 
  private:

@@ -11,6 +11,7 @@
 #include "app/program.h"
 #include "app/station.h"
 #include "app/win32/win32_settings_store.h"
+#include "common/country_file.h"
 #include "common/presets.h"
 #include "link/asio/station_server.h"
 #include "link/asio/tcp_line.h"
@@ -81,29 +82,23 @@ Options:
   return text;
 }
 
-// A UTF-8 argument as the system's ANSI code page, for the file calls of
-// the C++ library.
-std::string ToAnsi(const std::string& utf8) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  if (size <= 0) return utf8;
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), size);
-  const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return utf8;
-  std::string ansi(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi.data(), length, nullptr, nullptr);
-  ansi.resize(ansi.size() - 1);
-  return ansi;
-}
-
-// The country file that the installer and the zip put beside the program.
+// The country file that the installer and the zip put beside the program,
+// as UTF-8 (the store takes it as a wide path, wherever the program is).
 std::string CountryFileBesideProgram() {
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length < MAX_PATH ? length : 0);
-  const std::size_t slash = folder.find_last_of("\\/");
-  folder.resize(slash == std::string::npos ? 0 : slash + 1);
-  return folder + "cty.dat";
+  std::wstring path(32768, L'\0');  // the longest path the system has
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(length < path.size() ? length : 0);
+  const std::size_t slash = path.find_last_of(L"\\/");
+  path.resize(slash == std::wstring::npos ? 0 : slash + 1);
+  path += L"cty.dat";
+  const int size = WideCharToMultiByte(CP_UTF8, 0, path.c_str(), static_cast<int>(path.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, path.c_str(), static_cast<int>(path.size()), utf8.data(), size, nullptr,
+                        nullptr);
+  }
+  return utf8;
 }
 
 int Refuse(const std::string& reason) {
@@ -145,6 +140,15 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::SapiVoiceProvider voices(options.rate);
   rotavox::Win32SettingsStore settings;
   rotavox::Win32SettingsStore presets(rotavox::kPresetsFileName);
+  // The country file the operator names is looked at now, so that a
+  // mistake is told at start; the one beside the program when needed.
+  rotavox::Win32SettingsStore countries(
+      options.countryFile.empty() ? CountryFileBesideProgram() : options.countryFile, rotavox::kMaxCountryFileBytes);
+  bool countryUnreadable = false;
+  if (!options.countryFile.empty()) {
+    const rotavox::StoredSettings country = countries.Read();
+    countryUnreadable = country.kind != rotavox::StoredSettings::Kind::kRead || country.cut;
+  }
   // The server's threads leave aims here for the poll tick; declared
   // before the server, which goes first.
   rotavox::RemoteAims remoteAims;
@@ -163,11 +167,12 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   }
   rotavox::Platform platform{dialog, dialog,           desktop, port, voices,
                              dialog.Compass(), dialog, settings, options.screenReader,
-                             &remoteAims, options.home,
-                             options.countryFile.empty() ? CountryFileBesideProgram()
-                                                         : ToAnsi(options.countryFile),
-                             &presets, options.call, options.wsjtx.port != 0 ? &wsjtx : nullptr,
-                             options.follow, &network};
+                             &remoteAims, options.home, &countries, &presets};
+  platform.countryFileUnreadable = countryUnreadable;
+  platform.ownCall = options.call;
+  platform.wsjtx = options.wsjtx.port != 0 ? &wsjtx : nullptr;
+  platform.follow = options.follow;
+  platform.network = &network;
   rotavox::RunProgram(platform);
   return 0;
 }

@@ -9,6 +9,7 @@
 namespace rotavox::station {
 
 void SlotManager::Admit(asio::ip::tcp::socket socket, Answers& answers, StationClock::time_point now) {
+  if (stopped_) return;  // the socket closes as it goes
   if (static_cast<int>(connections_.size()) >= kStationMaxClients) {
     const auto idlest = IdlestPastLimit(connections_, now, idleLimit_,
                                         [](const std::shared_ptr<Connection>& c) { return c->LastActive(); });
@@ -25,6 +26,12 @@ void SlotManager::Release(std::shared_ptr<Connection> connection) {
     const auto at = std::find(connections_.begin(), connections_.end(), connection);
     if (at != connections_.end()) connections_.erase(at);
   });
+}
+
+void SlotManager::StopAll() {
+  stopped_ = true;
+  for (const std::shared_ptr<Connection>& connection : connections_) connection->Stop();
+  connections_.clear();
 }
 
 }  // namespace rotavox::station

@@ -26,14 +26,18 @@ class SlotManager {
   // slot for it, or once the client longest without a command has given
   // up its slot for having none within the idle limit; otherwise closed
   // at once.
+  // Once stopped, every newcomer is closed at once.
   void Admit(asio::ip::tcp::socket socket, Answers& answers, StationClock::time_point now);
   // From a connection that has ended, on its own thread.
   void Release(std::shared_ptr<Connection> connection);
+  // On `executor`, when the server stops: closes every connection.
+  void StopAll();
 
  private:
   asio::any_io_executor executor_;
   std::chrono::milliseconds idleLimit_;
   std::vector<std::shared_ptr<Connection>> connections_;
+  bool stopped_ = false;
 };
 
 }  // namespace rotavox::station

@@ -1,8 +1,8 @@
 // What the station server asks of each system's sockets that Asio leaves
 // to the system: who may share a port, what children inherit, keep-alive
 // times, which errors of accept are a vanished connection, and the
-// system's words for an error. CMake picks socket_tuning_posix.cpp or
-// socket_tuning_win32.cpp; the server itself is the same on both.
+// system's words for an error. CMake picks posix/posix_socket_tuning.cpp or
+// win32/win32_socket_tuning.cpp; the server itself is the same on both.
 #pragma once
 
 #include <asio/ip/tcp.hpp>

@@ -1,7 +1,7 @@
 // The station-program server on Asio (see station_server.h). Reads as the
 // life of the server: the ports are opened and bound before Start, Start
 // sets the accept and datagram chains going on the server's threads, and
-// the destructor stops them and closes everything.
+// the destructor closes everything and lets the threads run out.
 #include "link/asio/station_server.h"
 
 #include <asio/executor_work_guard.hpp>
@@ -89,10 +89,12 @@ asio::ip::address Address(const PeerAddress& peer) {
   return asio::ip::address_v6(peer.bytes);
 }
 
-// One UDP port: its socket, and the datagram being received.
+// One UDP port: its socket, the datagram being received, and the wait
+// after a receive that failed.
 struct DatagramPort {
-  explicit DatagramPort(const asio::any_io_executor& strand) : socket(strand) {}
+  explicit DatagramPort(const asio::any_io_executor& strand) : socket(strand), pause(strand) {}
   udp::socket socket;
+  asio::steady_timer pause;
   udp::endpoint from;
   // One byte more than any aim, so that a longer datagram shows.
   std::array<char, kUdpMaxDatagram + 1> buffer;
@@ -101,8 +103,9 @@ struct DatagramPort {
 // WSJT-X's port: its socket, the datagram being received (as long as a
 // datagram may be, so that none comes cut), and its reader.
 struct WsjtxSocket {
-  explicit WsjtxSocket(const asio::any_io_executor& strand) : socket(strand) {}
+  explicit WsjtxSocket(const asio::any_io_executor& strand) : socket(strand), pause(strand) {}
   udp::socket socket;
+  asio::steady_timer pause;
   udp::endpoint from;
   std::vector<char> buffer = std::vector<char>(64 * 1024);
   WsjtxListener listener;
@@ -125,24 +128,24 @@ struct Lane {
 struct StationServer::Impl {
   Impl(std::function<void(const RemoteAim&)> aim, std::chrono::milliseconds idleLimit)
       : answers(std::move(aim)), slots(home, idleLimit) {}
-  // The connections close as the io_contexts drop their handlers.
-  ~Impl() {
-    for (Lane& lane : lanes) lane.io.stop();
-    if (threads) threads->join();
-  }
+  ~Impl() { Stop(); }
 
   void Accept();
   void Receive(std::size_t port);
   void ReceiveWsjtx();
+  // After a receive: the next one at once, or after kReceivePause when
+  // the port failed in a way that would fail again at once.
+  void ReceiveAgain(asio::steady_timer& pause, const std::error_code& error, std::function<void()> receive);
   void Take(const LinkSnapshot& snapshot);
+  // Closes the listener, the datagram ports and every connection, and
+  // returns once nothing is left outstanding on any thread: the members
+  // may then go in any order.
+  void Stop();
 
-  // First, so that they go last: every socket and timer below is theirs.
+  // Every socket and timer below is served by one of these.
   std::array<Lane, kServerThreads> lanes;
   std::size_t nextLane = 0;
   // The listener, the datagrams and the slots are served on the last lane.
-  // It goes first when the server does (an array's last element is the
-  // first to go), since what waits there may hold sockets of the others:
-  // connections on their way in, or on their way out of their slots.
   asio::any_io_executor home = lanes.back().io.get_executor();
   tcp::acceptor acceptor{home};
   asio::steady_timer acceptPause{home};
@@ -153,10 +156,49 @@ struct StationServer::Impl {
   station::SlotManager slots;
   std::optional<UdpAims> datagrams;
   std::atomic<std::uint64_t> ignored{0};
+  bool started = false;  // on the window's thread
+  bool stopped = false;  // on the home lane: no chain is armed again
   std::optional<asio::thread_pool> threads;  // the server's threads, once started
 };
 
+void StationServer::Impl::Stop() {
+  const auto close = [this] {
+    stopped = true;
+    std::error_code ignoredError;
+    acceptor.close(ignoredError);
+    acceptPause.cancel();
+    for (DatagramPort& p : udp) {
+      p.socket.close(ignoredError);
+      p.pause.cancel();
+    }
+    if (wsjtx) {
+      wsjtx->socket.close(ignoredError);
+      wsjtx->pause.cancel();
+    }
+    slots.StopAll();
+  };
+  if (threads) {
+    // On the home lane, which these belong to. With the work guards gone,
+    // each thread ends once its lane has nothing left to do.
+    asio::post(home, close);
+    for (Lane& lane : lanes) lane.running.reset();
+    threads->join();
+  } else {
+    close();
+  }
+  // What reached a lane after its thread had ended (a connection giving
+  // its slot back, say) runs here, now that no other thread does.
+  for (bool ran = true; ran;) {
+    ran = false;
+    for (Lane& lane : lanes) {
+      lane.io.restart();
+      ran = lane.io.poll() > 0 || ran;
+    }
+  }
+}
+
 void StationServer::Impl::Accept() {
+  if (stopped) return;
   // Each connection on the next thread in turn.
   asio::io_context& lane = lanes[nextLane++ % lanes.size()].io;
   acceptor.async_accept(lane, [this](std::error_code error, tcp::socket socket) {
@@ -179,6 +221,7 @@ void StationServer::Impl::Accept() {
 }
 
 void StationServer::Impl::Receive(std::size_t port) {
+  if (stopped) return;
   DatagramPort& p = udp[port];
   p.socket.async_receive_from(asio::buffer(p.buffer), p.from, [this, port, &p](std::error_code error,
                                                                                 std::size_t got) {
@@ -194,11 +237,28 @@ void StationServer::Impl::Receive(std::size_t port) {
       ignored = datagrams->Ignored();
       if (aim) answers.aim(*aim);
     }
-    Receive(port);
+    ReceiveAgain(p.pause, error, [this, port] { Receive(port); });
+  });
+}
+
+void StationServer::Impl::ReceiveAgain(asio::steady_timer& pause, const std::error_code& error,
+                                       std::function<void()> receive) {
+  if (!error || error == asio::error::message_size || station::ConnectionGone(error)) {
+    receive();
+    return;
+  }
+  // No buffers or memory (ENOBUFS, ENOMEM), or anything unforeseen, would
+  // fail again at once: wait a while before receiving again. A status
+  // datagram's refusal (Windows reports it here) concerns no datagram to
+  // come.
+  pause.expires_after(kReceivePause);
+  pause.async_wait([receive = std::move(receive)](std::error_code stopped) {
+    if (!stopped) receive();
   });
 }
 
 void StationServer::Impl::ReceiveWsjtx() {
+  if (stopped) return;
   WsjtxSocket& p = *wsjtx;
   p.socket.async_receive_from(asio::buffer(p.buffer), p.from, [this, &p](std::error_code error, std::size_t got) {
     if (error == asio::error::operation_aborted) return;
@@ -208,7 +268,7 @@ void StationServer::Impl::ReceiveWsjtx() {
       }
       wsjtxIgnored = p.listener.Ignored();
     }
-    ReceiveWsjtx();
+    ReceiveAgain(p.pause, error, [this] { ReceiveWsjtx(); });
   });
 }
 
@@ -226,13 +286,24 @@ StationServer::StationServer(std::function<void(const RemoteAim&)> aim, std::chr
 
 StationServer::~StationServer() = default;
 
+// Why a call came out of turn.
+constexpr const char* kAlreadyStarted = "station server: already started";
+
 bool StationServer::ListenTcp(const std::string& address, int port, std::string* error) {
+  if (impl_->started) {
+    *error = kAlreadyStarted;
+    return false;
+  }
   if (!Open(impl_->acceptor, "--rotctld", address, port, error, &station::PrepareListener)) return false;
   tcpPort_ = impl_->acceptor.local_endpoint().port();
   return true;
 }
 
 bool StationServer::ListenUdp(const std::string& address, int port, std::string* error) {
+  if (impl_->started) {
+    *error = kAlreadyStarted;
+    return false;
+  }
   DatagramPort& p = impl_->udp.emplace_back(impl_->home);
   if (!Open(p.socket, "--udp", address, port, error, &station::PrepareDatagramSocket)) {
     impl_->udp.pop_back();
@@ -249,6 +320,10 @@ bool StationServer::ListenUdp(const std::string& address, int port, std::string*
 bool StationServer::ListenWsjtx(const std::string& address, int port,
                                 std::function<void(const WsjtxStatus&)> status, std::string* error) {
   Impl& s = *impl_;
+  if (s.started || s.wsjtx) {
+    *error = s.started ? kAlreadyStarted : "--wsjtx: one port only";
+    return false;
+  }
   WsjtxSocket& p = s.wsjtx.emplace(s.home);
   p.status = std::move(status);
   std::error_code failure;
@@ -282,6 +357,11 @@ bool StationServer::ListenWsjtx(const std::string& address, int port,
 
 bool StationServer::Start(std::string* error) {
   Impl& s = *impl_;
+  if (s.started) {
+    *error = kAlreadyStarted;
+    return false;
+  }
+  s.started = true;
   s.datagrams.emplace(s.udp.size());
   if (s.acceptor.is_open()) s.Accept();
   for (std::size_t port = 0; port < s.udp.size(); ++port) s.Receive(port);
@@ -298,11 +378,13 @@ bool StationServer::Start(std::string* error) {
   return true;
 }
 
-void StationServer::Publish(const LinkSnapshot& snapshot) {
+bool StationServer::Publish(const LinkSnapshot& snapshot) {
+  if (!impl_->started) return false;
   // Only news crosses to the server.
-  if (snapshot == published_) return;
+  if (snapshot == published_) return true;
   published_ = snapshot;
   asio::post(impl_->home, [impl = impl_.get(), snapshot] { impl->Take(snapshot); });
+  return true;
 }
 
 std::uint64_t StationServer::Ignored() const { return impl_->ignored; }

@@ -18,9 +18,13 @@
 // connections wait in the listen queue, tried again every kAcceptPause,
 // while the connected clients go on being served. UDP: datagrams longer
 // than kUdpMaxDatagram, ones that are no aim, and aims past UdpAims' burst
-// and rate per sender are ignored and counted. Loggers that sent N1MM
-// packets get its status datagrams whenever the bearing changes and on
-// arrival.
+// and rate per sender are ignored and counted; a port whose receive fails
+// is tried again after kReceivePause. Loggers that sent N1MM packets get
+// its status datagrams whenever the bearing changes and on arrival.
+//
+// The destructor stops the server as Asio's HTTP server example does: the
+// listener and the datagram ports close, then every connection, and the
+// threads end once nothing is outstanding on them.
 //
 // Addresses are IPv4, "localhost" (127.0.0.1) or IPv6; an IPv6 address
 // listens on IPv6 alone on every system. Nothing of Asio or of the
@@ -48,6 +52,9 @@ class StationServer {
   // for a new connection: the connection stays queued, so trying again at
   // once would only spin.
   static constexpr std::chrono::milliseconds kAcceptPause{250};
+  // The same for a datagram port whose receive failed (no buffers or
+  // memory: ENOBUFS, ENOMEM): the failure would come again at once.
+  static constexpr std::chrono::milliseconds kReceivePause{250};
 
   // `aim` runs on the server's threads. A client with no command for
   // `idleLimit` loses its slot to a newcomer when all slots are taken.
@@ -69,14 +76,17 @@ class StationServer {
   // port alone.
   bool ListenWsjtx(const std::string& address, int port, std::function<void(const WsjtxStatus&)> status,
                    std::string* error);
+  // Once. False, with a reason, when the threads cannot be started or the
+  // server already runs; the ports can no longer be added afterwards.
   bool Start(std::string* error);
   // The ports actually listened on (useful with port 0 in tests).
   int TcpPort() const { return tcpPort_; }
   const std::vector<int>& UdpPorts() const { return udpPorts_; }
   int WsjtxPort() const { return wsjtxPort_; }
 
-  // From the window's thread only.
-  void Publish(const LinkSnapshot& snapshot);
+  // From the window's thread only, once started: false before Start,
+  // when there is nobody to take it.
+  bool Publish(const LinkSnapshot& snapshot);
   // Datagrams ignored so far: on the aim ports, and WSJT-X's.
   std::uint64_t Ignored() const;
   std::uint64_t WsjtxIgnored() const;

@@ -388,6 +388,7 @@ class CommandLine(unittest.TestCase):
             (["--voice", "bogus"], 2, b'unknown voice "bogus"'),
             (["--voice", "log:"], 2, b"needs a file name"),
             (["--rotctld", "1.2.3.4.5:4533"], 2, b"--rotctld needs"),
+            (["--rotctld", "4533", "--rotctld", "4534"], 2, b"--rotctld given twice"),
             (["--udp", "300.1.1.1:12040"], 2, b"--udp needs"),
             (["-display", ":1", "--simulate=yes"], 2, b"--simulate takes no value"),
             (["--home", "JO62Q"], 2, b"--home needs a grid locator"),

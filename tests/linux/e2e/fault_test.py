@@ -1,7 +1,7 @@
 """The real program under faults: a serial device that vanishes, a line that
-floods or garbles, a speech server that hangs or dies, and a STAT.DAT that
-is anything but a plain one-line file. Each case checks what the operator
-hears and what is left on disk."""
+floods or garbles, a speech server that hangs or dies, a STAT.DAT that is
+anything but a plain one-line file, and a country file that is a FIFO.
+Each case checks what the operator hears and what is left on disk."""
 
 import os
 import random
@@ -261,6 +261,7 @@ class StatDatFaults(Fault):
     def test_read_only_file_is_loaded_and_left_byte_for_byte(self):
         app = self.start(b'"7",1\r\n', prepare=lambda d: os.chmod(os.path.join(d, "STAT.DAT"), 0o444))
         self.linked(app)
+        self.assertEqual(app.said()[:2], [PROMPT[0], PROMPT[2]])  # nothing said of the file
         app.key("alt+v")  # a change that would be saved
         self.exit(app)
         self.assertEqual(app.stat_dat(), b'"7",1\r\n')
@@ -323,6 +324,21 @@ class StatDatFaults(Fault):
         self.exit(app)
         self.assertEqual(app.stat_dat(), b'"7",0\r\n')
         self.assertEqual(os.listdir(app.dir), ["STAT.DAT"])
+
+    def test_another_users_file_that_cannot_be_written_is_kept_and_the_operator_told(self):
+        """Root's STAT.DAT of mode 0644 in the operator's own folder: told at
+        start (in a box, with speech off, and on stderr), and kept."""
+        home, nobody = self.as_nobody()
+        app = self.start(b'"7",0\r\n', log=f"{home}/speech.log", **nobody,
+                         prepare=lambda d: os.chown(d, 65534, 65534))
+        self.close_box("File Error")
+        app.wait_window()
+        app.key("alt+v")  # a change that would be saved
+        self.exit(app)
+        self.assertEqual(app.stat_dat(), b'"7",0\r\n')
+        self.assertEqual(os.listdir(app.dir), ["STAT.DAT"])
+        app.output.seek(0)
+        self.assertIn(b"Settings file STAT.DAT cannot be written and will not be saved", app.output.read())
 
     def test_no_new_record_file_is_left_behind(self):
         """A second signal waits for the save; at start old leftovers go."""
@@ -387,6 +403,32 @@ class StatDatFaults(Fault):
                 self.assertLess(time.monotonic() - ended, 1.0)
                 self.assertEqual(app.stat_dat(), after)
                 self.assertEqual(app.said(), said)
+
+class CountryFileFaults(Fault):
+    def test_a_fifo_never_holds_up_the_window_or_the_end(self):
+        """A FIFO named as the country file, or put in its place later: no
+        wait at start or at Alt+A, and SIGTERM still saves."""
+        path = os.path.join(self.links, "cty.dat")
+        for named in (True, False):
+            if named:
+                os.mkfifo(path)
+            else:
+                os.remove(path)
+                shutil.copy("/usr/share/hamradio-files/cty.dat", path)
+            app = Rotavox(self.display, ["--home", "JO62QM", "--country-file", path], b'"7",1\r\n')
+            self.addCleanup(app.close)
+            warning = ["Country file cannot be read: callsigns will not be found"] if named else []
+            app.wait_said([PROMPT[0], *warning, PROMPT[2]], timeout=5)
+            if not named:
+                os.remove(path)
+                os.mkfifo(path)
+            app.wait_window()
+            app.key("alt+a", "alt+v")
+            app.wait_said(["No country file", "Voice Off."], timeout=3)
+            app.proc.send_signal(signal.SIGTERM)
+            self.assertEqual(app.wait_exit(5), -signal.SIGTERM)
+            self.assertEqual(app.stat_dat(), b'"7",0\r\n')
+
 
 if __name__ == "__main__":
     result = unittest.main(exit=False).result

@@ -109,14 +109,14 @@ class Wine:
 
 
 class Program:
-    def __init__(self, wine, display, stat_dat=None, args=()):
+    def __init__(self, wine, display, stat_dat=None, args=(), env=None):
         self.wine, self.display = wine, display
         self.dir = tempfile.mkdtemp(prefix="rotavox-win-")
         self.log = os.path.join(self.dir, "sapi.log")
         if stat_dat is not None:
             with open(os.path.join(self.dir, "STAT.DAT"), "wb") as f:
                 f.write(stat_dat)
-        env = dict(wine.env, ROTAVOX_FAKE_SAPI_LOG=windows_path(self.log))
+        env = dict(wine.env, ROTAVOX_FAKE_SAPI_LOG=windows_path(self.log), **(env or {}))
         self.proc = subprocess.Popen(["wine", EXE, *args], cwd=self.dir, env=env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = None
@@ -364,7 +364,15 @@ class WindowsEdition(unittest.TestCase):
         sim = Simulator("--speed", "30", "--bearing", "100")
         self.addCleanup(sim.close)
         self.wine.map_com(7, sim.path)
-        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--home", "JO62QM"])
+        # The country file in a folder named outside the ANSI code page.
+        countries = tempfile.mkdtemp(prefix="rotavox-cty-")
+        self.addCleanup(shutil.rmtree, countries, True)
+        folder = os.path.join(countries, "\u0420\u0438\u0433\u0430 \u6771\u4eac")
+        os.mkdir(folder)
+        shutil.copy(os.path.join(WINDOWS_BUILD, "cty.dat"), folder)
+        utf8 = {"LC_ALL": "C.UTF-8"}  # so that Wine reads the argument as it is
+        app = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', env=utf8,
+                      args=["--home", "JO62QM", "--country-file", windows_path(os.path.join(folder, "cty.dat"))])
         self.addCleanup(app.close)
         app.wait_said(["Rotavox Controller ", "Set Com Port"], timeout=30)
         app.wait_window()
@@ -384,6 +392,11 @@ class WindowsEdition(unittest.TestCase):
                        "Enter Bearing"], timeout=20)
         app.key("alt+x")
         app.wait_said(["Goodbye"])
+        # One that is not there is told at start, as a settings file would be.
+        missing = Program(self.wine, self.display, stat_dat=b'"7",1\r\n', args=["--country-file", "Z:\\none"])
+        self.addCleanup(missing.close)
+        missing.wait_said(["Rotavox Controller ", "Country file cannot be read: callsigns will not be found",
+                           "Set Com Port"], timeout=30)
 
     def test_9_the_box_behind_ser2net_on_linux(self):
         if shutil.which("ser2net") is None:

@@ -530,6 +530,7 @@ class _Display(harness.Display):
     so that a rebuild of build/ cannot pull it away at start."""
 
     def __init__(self, tools_dir):
+        super().__init__()
         self.tools_dir = tools_dir
 
     def __enter__(self):

@@ -407,45 +407,29 @@ TEST(DxStation, AnnouncedOnceSettled) {
 
 using Texts = std::vector<std::string>;
 
-// Heard, and turned to on Alt+J (short path) and Alt+L (long path) as GO
-// with the bearing would turn; before START the words only. --follow turns
-// at a new station, unless another aim came within 30 s.
-TEST(DxStation, KeysAndFollowTurnToTheStation) {
+// --follow turns at a newly announced station (Alt+J and Alt+L are the key
+// table's), unless another aim came within 30 s: that target stands.
+TEST(DxStation, FollowTurnsUnlessAnotherAimStands) {
   Rig rig;
   WsjtxStatuses slot;
   rig.context.wsjtx = &slot;
-  rig.state.Wsjtx = true;
+  rig.state.Wsjtx = rig.state.WsjtxFollow = true;
   rig.state.HomeLocator = "JO62QM";
   rig.countries = Countries(CountryFile::Parse(kCountries));
   rig.StartWithFile("\"3\",1\r\n");
-  const auto wait = [&rig](int ms) {
-    for (int t = 0; t < ms; t += 80) {
+  rig.StartLink();
+  rig.port.Arrive("\x02" "A,L,10,0,0\r");
+  rig.dialog.Tick();
+  rig.dialog.controls[kGoToBox].text = "20";
+  rig.dialog.Click(kGoButton);  // the operator's own aim
+  rig.ClearLog();
+  for (const char* call : {"W1AW", "JA1XYZ"}) {  // by the call's country, 1.2 s and 31.2 s later
+    slot.Put({"WSJT-X", call, "", ""});
+    for (int ms = 0; ms < 30'000; ms += 80) {
       rig.clock.Advance(std::chrono::milliseconds(80));
       rig.dialog.Tick();
     }
-  };
-  rig.ClearLog();
-  rig.dialog.Command(kDxShortHotkey, kAcceleratorCode);
-  slot.Put({"WSJT-X", "JA1XYZ", "PM95", ""});
-  wait(1200);
-  rig.dialog.Command(kDxLongHotkey, kAcceleratorCode);  // the link is down: words only
-  EXPECT_EQ(rig.Said(), (Texts{"No station from WSJT-X", "JA1XYZ PM95 short path 0 4 2 , 8904 kilometres",
-                               "JA1XYZ PM95 long path 2 2 2 , 31126 kilometres"}));
-  rig.StartLink();
-  rig.port.Arrive("\x02" "A,L,10,0,0\r");
-  wait(80);
-  rig.ClearLog();
-  rig.dialog.Command(kDxShortHotkey, kAcceleratorCode);
-  rig.dialog.Command(kDxLongHotkey, kAcceleratorCode);
-  EXPECT_EQ(rig.Sent(), (Texts{"<STX>AG42<CR>", "<STX>AG222<CR>"}));
-  // Following: a new station is turned to once the last aim is 30 s old.
-  rig.state.WsjtxFollow = true;
-  rig.ClearLog();
-  slot.Put({"WSJT-X", "W1AW", "", ""});  // by its call's country
-  wait(1200);
-  wait(30'000);
-  slot.Put({"WSJT-X", "JA1XYZ", "", ""});
-  wait(1200);
+  }
   EXPECT_EQ(rig.Said(), (Texts{"W1AW United States of America short path 3 0 5 , 7679 kilometres",
                                "JA1XYZ Japan short path 0 4 2 , 8790 kilometres"}));
   EXPECT_EQ(rig.Sent(), Texts{"<STX>AG42<CR>"});

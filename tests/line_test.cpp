@@ -53,6 +53,11 @@ TEST(FrameGate, PutsFramesOnTheLineWholeOrNotAtAll) {
         {950ms, "", 0, 99, O::kSent, false},
         {2000ms, "", 0, 99, O::kSent, false}},
        ""},
+      {"a queue stuck short of room for the dropped frame is stalled",
+       {{0ms, "AG123.", kMaxQueuedBytes - 5, 99, O::kDropped, false},
+        {500ms, "", kMaxQueuedBytes - 5, 99, O::kSent, false},
+        {1000ms, "", kMaxQueuedBytes - 5, 99, O::kSent, true}},
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

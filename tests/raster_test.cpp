@@ -72,7 +72,7 @@ TEST(Raster, DrawingOffTheImageIsClipped) {
 TEST(Raster, TheDialAsDrawn) {
   Rig rig;
   RasterSurface s(248, 252, kFace);
-  Context context{rig.state, rig.dialog, rig.desktop, rig.port, rig.voices, s, rig.steps};
+  Context context{rig.state, rig.dialog, rig.desktop, rig.rotator, rig.voices, s, rig.steps};
   rig.state.PiValue = 3.141593f;
   rig.dialog.Create(rig.state);
   DrawCompass(context);

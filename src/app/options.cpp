@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "common/address.h"
 #include "common/locator.h"
 #include "common/text.h"
 #include "speech/rate.h"
@@ -11,58 +12,6 @@
 
 namespace rotavox {
 namespace {
-
-// Four decimal numbers 0 to 255 without leading zeros, joined by dots: what
-// the servers' address conversion takes, so that a mistake is reported
-// before any window opens.
-bool IsDottedQuad(std::string_view text) {
-  int parts = 0;
-  while (true) {
-    const std::size_t dot = text.find('.');
-    const std::string_view part = text.substr(0, dot);
-    if (part.empty() || part.size() > 3 || (part.size() > 1 && part[0] == '0')) return false;
-    int value = 0;
-    for (const char c : part) {
-      if (c < '0' || c > '9') return false;
-      value = value * 10 + (c - '0');
-    }
-    if (value > 255 || ++parts > 4) return false;
-    if (dot == std::string_view::npos) return parts == 4;
-    text.remove_prefix(dot + 1);
-  }
-}
-
-// An IPv6 address as the servers' conversion takes it: eight groups of one
-// to four hexadecimal digits joined by colons, or fewer where one "::"
-// stands for the zeros left out; the last two groups may be written as an
-// IPv4 address (::ffff:192.0.2.1). No zone (%eth0).
-bool IsIpv6(std::string_view text) {
-  const std::size_t gap = text.find("::");
-  if (gap != std::string_view::npos && text.find("::", gap + 1) != std::string_view::npos) return false;
-  int groups = 0;
-  // The groups on one side of the gap; the last side may end in IPv4.
-  const auto side = [&groups](std::string_view part, bool last) {
-    while (!part.empty()) {
-      const std::size_t colon = part.find(':');
-      const std::string_view group = part.substr(0, colon);
-      if (colon == std::string_view::npos && last && IsDottedQuad(group)) {
-        groups += 2;
-        return true;
-      }
-      if (group.empty() || group.size() > 4 ||
-          group.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
-        return false;
-      }
-      ++groups;
-      if (colon == std::string_view::npos) return true;
-      part.remove_prefix(colon + 1);
-      if (part.empty()) return false;  // a colon at the end
-    }
-    return true;
-  };
-  if (gap == std::string_view::npos) return side(text, true) && groups == 8;
-  return side(text.substr(0, gap), false) && side(text.substr(gap + 2), true) && groups <= 7;
-}
 
 // [ADDRESS:]PORT, an IPv6 address in brackets ([::1]:4533); the address
 // defaults to loopback, since neither protocol has any authentication.
@@ -258,6 +207,24 @@ const char* const kHomeHelp = R"(  --home LOCATOR         your own grid locator 
                          cty.dat beside rotavox.exe)
 )";
 
+const char* const kNetworkPortHelp = R"(
+The box across the network, behind a network serial server (ser2net, a
+serial device server), or any rotator through rotctld, typed in the COM
+port box instead of a number:
+  HOST:PORT          the box's line carried raw over TCP (ser2net's tcp
+                     accepter, a device server in raw mode)
+  rfc2217://HOST:PORT
+                     the same through telnet with RFC 2217 (ser2net's
+                     telnet(rfc2217) accepter); Rotavox sets 9600 8N1
+  rotctld://HOST[:PORT]
+                     any rotator through Hamlib's rotctld (PORT 4533 when
+                     left out): GO takes bearings, locators and callsigns
+  HOST is an IPv4 address, a name, or an IPv6 address in brackets
+  ([::1]:2000). A server that cannot be reached is a box that does not
+  answer, and the reason is said after the alarm; the COM port box is then
+  open again, to put the address right.
+)";
+
 const char* const kRotctldHelp = R"(  --rotctld [ADDRESS:]PORT
                          serve station programs (Gpredict, CQRLOG, ...) with
                          the rotctld network protocol on PORT (usually 4533);
@@ -319,7 +286,7 @@ COM names:
   COMU0, COMU1, ...  USB serial adapters /dev/ttyUSB0, ... (type U0, U1, ...)
   COMA0, COMA1, ...  USB modems and boards /dev/ttyACM0, ... (type A0, ...)
   COM/path           any device by its path (type /dev/...)
-
+)" + kNetworkPortHelp + R"(
 Options:
   --simulate             start a simulated C BOX inside the program; every
                          COM name without a --map-port reaches it

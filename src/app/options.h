@@ -68,6 +68,8 @@ std::string HelpText(std::string_view program);
 // The --screen-reader and --rotctld lines of the help, shared by both
 // editions' help texts.
 extern const char* const kScreenReaderHelp;
+// The network forms of the COM port box, for both editions.
+extern const char* const kNetworkPortHelp;
 extern const char* const kRotctldHelp;
 extern const char* const kHomeHelp;  // with --udp
 extern const char* const kWsjtxHelp;

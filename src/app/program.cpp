@@ -7,6 +7,7 @@
 #include "app/settings_store.h"
 #include "common/context.h"
 #include "common/state.h"
+#include "link/any_rotator.h"
 #include "link/protocol.h"
 #include "link/serial_port.h"
 #include "speech/speak.h"
@@ -61,7 +62,7 @@ void RunMainDialog(Context& context, Shell& shell) {
 void EndProgram(Context& context, SettingsStore& settings) {
   Speak(context, "Goodbye");
   context.dialog.KillTimer(context.state.PollTimerId);
-  context.port.Close();
+  context.rotator.Close();
   SaveSettings(context.state, settings);
 }
 
@@ -73,10 +74,11 @@ int RunProgram(Platform& platform) {
   state.Wsjtx = platform.wsjtx != nullptr;
   state.WsjtxFollow = platform.follow;
   // The services the run owns: the presets, and the country file, which is
-  // read on first need.
+  // read on first need; and the rotator behind the line that START opens.
   PresetBook presets(platform.presets);
   Countries countries(platform.countries);
-  Context context{state,           platform.dialog,  platform.desktop, platform.port,
+  AnyRotator rotator(state, platform.port, platform.network);
+  Context context{state,           platform.dialog,  platform.desktop, rotator,
                   platform.voices,  platform.surface, platform.steps,   platform.remoteAims,
                   &presets,         &countries,       platform.wsjtx};
   platform.shell.BeginSession();

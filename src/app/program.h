@@ -18,6 +18,7 @@ struct ProgramState;
 class Dialog;
 class Desktop;
 class SerialPort;
+class NetworkLine;
 class VoiceProvider;
 class StepInputs;
 class SettingsStore;
@@ -82,6 +83,9 @@ struct Platform {
   WsjtxStatuses* wsjtx = nullptr;
   // Every station WSJT-X announces is turned to (--follow).
   bool follow = false;
+  // The TCP line to a network serial server; none: network addresses in
+  // the Com Port box reach nothing.
+  NetworkLine* network = nullptr;
 };
 
 // Start-up, dialog, shutdown. Returns the process exit code, always 0.

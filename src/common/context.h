@@ -10,7 +10,7 @@ namespace rotavox {
 struct ProgramState;
 class Dialog;
 class Desktop;
-class SerialPort;
+class Rotator;
 class VoiceProvider;
 class Surface;
 class StepInputs;
@@ -23,7 +23,8 @@ struct Context {
   ProgramState& state;
   Dialog& dialog;
   Desktop& desktop;
-  SerialPort& port;
+  // The rotator behind the line that START opens.
+  Rotator& rotator;
   VoiceProvider& voices;
   Surface& surface;
   StepInputs& steps;

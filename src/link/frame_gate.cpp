@@ -8,6 +8,7 @@ FrameGate::Outcome FrameGate::Send(std::string_view frame, std::size_t queued,
   if (!tail_.empty() && !Flush(write)) return Outcome::kFailed;
   if (!tail_.empty() || (queued != 0 && queued + frame.size() > kMaxQueuedBytes)) {
     Blocked(now);
+    dropped_ = frame.size();
     return Outcome::kDropped;
   }
   const std::optional<std::size_t> taken = write(frame);
@@ -18,6 +19,7 @@ FrameGate::Outcome FrameGate::Send(std::string_view frame, std::size_t queued,
   }
   tail_.assign(frame.substr(*taken));
   Blocked(now);
+  dropped_ = 0;
   return Outcome::kPartly;
 }
 
@@ -31,7 +33,9 @@ bool FrameGate::Flush(const Write& write) {
 }
 
 void FrameGate::Observe(std::size_t queued) {
-  if (tail_.empty() && queued < kMaxQueuedBytes) blockedSince_.reset();
+  // Room for the frame that was dropped: a queue that drains no further
+  // than that, however little it holds, has stopped.
+  if (tail_.empty() && queued + dropped_ <= kMaxQueuedBytes) blockedSince_.reset();
 }
 
 bool FrameGate::Service(const Write& write, const std::function<std::size_t()>& queued,
@@ -49,6 +53,7 @@ bool FrameGate::Stalled(Clock::time_point now) const {
 void FrameGate::Reset() {
   tail_.clear();
   blockedSince_.reset();
+  dropped_ = 0;
 }
 
 void FrameGate::Blocked(Clock::time_point now) {

@@ -52,8 +52,8 @@ class FrameGate {
   Outcome Send(std::string_view frame, std::size_t queued, Clock::time_point now, const Write& write);
   // Offers the waiting tail again; false when the write failed.
   bool Flush(const Write& write);
-  // Notes how much the driver still holds; a line with room again is
-  // draining.
+  // Notes how much the driver still holds; a line with room again for the
+  // frame last dropped is draining.
   void Observe(std::size_t queued);
   // True once no frame has gone whole for kStallLimit while the line had
   // no room.
@@ -71,6 +71,7 @@ class FrameGate {
 
   std::string tail_;
   std::optional<Clock::time_point> blockedSince_;
+  std::size_t dropped_ = 0;  // the size of the frame last dropped
 };
 
 }  // namespace rotavox

@@ -5,10 +5,11 @@
 #include <variant>
 
 #include "common/context.h"
+#include "common/number.h"
 #include "common/state.h"
 #include "display/compass.h"
-#include "link/protocol.h"
-#include "link/serial_port.h"
+#include "link/port_text.h"
+#include "link/rotator.h"
 #include "link/step_inputs.h"
 #include "speech/bearing_words.h"
 #include "speech/speak.h"
@@ -38,16 +39,26 @@ void BackToGoToBox(Context& context) {
 void RaiseNoResponseAlarm(Context& context) {
   ProgramState& s = context.state;
   s.SilentTicks = kAlarmRaised;
+  // Asked now: closing abandons what is under way.
+  const std::string trouble = context.rotator.Trouble();
   if (s.VoiceOn != 0) Speak(context, kNoResponseSpoken);
   // Also when speaking it just failed and switched speech off: the alarm
   // must reach the operator one way or the other.
   if (s.VoiceOn == 0) context.desktop.MessageBox(kNoResponseText, kNoResponseCaption);
+  if (!trouble.empty()) {
+    Speak(context, trouble);
+    context.dialog.SetText(kStatusLabel, trouble);
+    context.desktop.Note(trouble);
+  }
   context.dialog.KillTimer(s.PollTimerId);
-  context.port.Close();
+  context.rotator.Close();
   context.dialog.Enable(kStartButton, true);
+  // A mistyped address can be put right without a restart; a serial port
+  // stays as START left it.
+  if (NamesTheNetwork(s.PortText)) context.dialog.Enable(kPortBox, true);
 }
 
-LineOutcome OnPositionReport(Context& context, const PositionReport& report) {
+LineOutcome OnPosition(Context& context, const RotatorPosition& report) {
   ProgramState& s = context.state;
   s.RotatorState = report.ready ? "READY" : "BUSY";
   s.CurrentBearing = report.bearing;
@@ -77,52 +88,53 @@ LineOutcome OnPositionReport(Context& context, const PositionReport& report) {
   return LineOutcome::kGoOn;
 }
 
-void OnStopReport(Context& context, const StopReport& report) {
+void OnStart(Context& context, const RotatorStart& start) {
   ProgramState& s = context.state;
-  s.CurrentBearing = report.bearing;
+  s.CurrentBearing = start.bearing;
   s.BearingReported = true;
-  s.StopBearing = report.north ? kNorthStopBearing : kSouthStopBearing;
-  const char* side = report.north ? "North Stop" : "South Stop";
-  context.dialog.SetText(kStatusLabel, side);
+  s.StopBearing = start.stopBearing;
+  context.dialog.SetText(kStatusLabel, start.status);
   ShowBearing(context);
   Speak(context, "On Bearing " + BearingWords(s.CurrentBearing));
   // Shown only, unless a screen reader runs: no screen reader announces a
   // change of the status line where the focus is not.
-  if (s.ScreenReader) Speak(context, side);
+  if (s.ScreenReader) Speak(context, start.status);
   s.CueBearing = s.CurrentBearing;
   BackToGoToBox(context);
 }
 
-LineOutcome OnReplyLine(Context& context, const std::string& line) {
-  const Reply reply = DecodeReply(line);
-  if (const auto* position = std::get_if<PositionReport>(&reply)) {
-    return OnPositionReport(context, *position);
+// A target as the operator hears it: a whole number digit by digit, other
+// text as written.
+std::string TargetWords(const std::string& target) {
+  const bool digits = !target.empty() && target.find_first_not_of("0123456789") == std::string::npos;
+  return digits ? BearingWords(ToInt32(NumberValue(target))) : target;
+}
+
+void OnRefusal(Context& context, const RotatorRefusal& refusal) {
+  if (refusal.target.empty()) {
+    Speak(context, kNeedsBearingSpoken);
+  } else {
+    Speak(context, std::string(kRefusedSpoken) + " " + TargetWords(refusal.target));
   }
-  if (const auto* stop = std::get_if<StopReport>(&reply)) OnStopReport(context, *stop);
+}
+
+LineOutcome OnEvent(Context& context, const RotatorEvent& event) {
+  if (const auto* position = std::get_if<RotatorPosition>(&event)) return OnPosition(context, *position);
+  if (const auto* start = std::get_if<RotatorStart>(&event)) OnStart(context, *start);
+  if (const auto* refusal = std::get_if<RotatorRefusal>(&event)) OnRefusal(context, *refusal);
   return LineOutcome::kGoOn;
 }
 
-// Fine stepping: while a step input is held, each silent tick sends the
-// antenna 2 degrees further, short of the stop; when it is let go, the
-// bearing is announced once.
+// Fine stepping: while a step input is held, each silent tick steps the
+// antenna 2 degrees further (the rotator keeps short of its end stops);
+// when it is let go, the bearing is announced once.
 void StepWhileHeld(Context& context) {
   ProgramState& s = context.state;
   const bool up = context.steps.Clockwise() < 0;
   const bool down = context.steps.Anticlockwise() < 0;
   if (up && down) return;
-  // Distance from the stop, clockwise, in 64 bits.
-  const auto fromStop = [&s] {
-    std::int64_t d = std::int64_t{s.CurrentBearing} - s.StopBearing;
-    if (d < 0) d += 360;
-    return d;
-  };
   if (up) {
-    if (fromStop() < 356) {
-      std::int64_t target = std::int64_t{s.CurrentBearing} + kFineStepDegrees;
-      if (target > 360) target -= 360;
-      context.port.Send(GoToFrame(std::to_string(target)));
-      s.LastAimTime = Now(context);
-    }
+    if (context.rotator.Step(kFineStepDegrees)) s.LastAimTime = Now(context);
     s.StepUpPending = 1;
   }
   if (!up && s.StepUpPending == 1) {
@@ -130,12 +142,7 @@ void StepWhileHeld(Context& context) {
     s.StepUpPending = 0;
   }
   if (down) {
-    if (fromStop() > 2) {
-      std::int64_t target = std::int64_t{s.CurrentBearing} - kFineStepDegrees;
-      if (target < 0) target += 360;
-      context.port.Send(GoToFrame(std::to_string(target)));
-      s.LastAimTime = Now(context);
-    }
+    if (context.rotator.Step(-kFineStepDegrees)) s.LastAimTime = Now(context);
     s.StepDownPending = 1;
   }
   if (!down && s.StepDownPending == 1) {
@@ -148,25 +155,22 @@ void StepWhileHeld(Context& context) {
 
 void PollLink(Context& context) {
   ProgramState& s = context.state;
-  const WaitingBytes waiting = context.port.BytesWaiting();
+  const Reception reception = context.rotator.Receive();
 
-  if (waiting.failed && s.SilentTicks != kAlarmRaised) {
-    // The device is gone: silence would never be noticed once the link is
+  if (reception == Reception::kLost && s.SilentTicks != kAlarmRaised) {
+    // The line is gone: silence would never be noticed once the link is
     // up, so tell the operator now.
     RaiseNoResponseAlarm(context);
     return;
   }
 
-  if (!waiting.failed && waiting.count > 0) {
+  if (reception == Reception::kReceived) {
     s.SilentTicks = 0;
-    AppendReceived(s.RxText, context.port.Receive(waiting.count));
-    // Taken one line at a time from the shared text: a message box or a
-    // voice may run further ticks before a line's handling returns.
-    while (!s.RxText.empty()) {
-      const std::optional<std::string> line = TakeReplyLine(s.RxText);
-      if (!line) return;
+    // Taken one at a time: a message box or a voice may run further ticks
+    // before an event's handling returns.
+    while (const std::optional<RotatorEvent> event = context.rotator.NextEvent()) {
       if (s.ReplyPending > 0) --s.ReplyPending;
-      if (OnReplyLine(context, *line) == LineOutcome::kEndTick) return;
+      if (OnEvent(context, *event) == LineOutcome::kEndTick) return;
     }
     return;
   }

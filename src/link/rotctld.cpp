@@ -8,8 +8,7 @@
 #include "common/number.h"
 #include "common/state.h"
 #include "link/poll.h"
-#include "link/protocol.h"
-#include "link/serial_port.h"
+#include "link/rotator.h"
 #include "target/aim.h"
 
 namespace rotavox {
@@ -223,14 +222,14 @@ std::vector<RemoteAim> RotctldClient::Receive(std::string_view bytes, const Link
 
 void RemoteGoTo(Context& context, std::int32_t azimuth) {
   if (azimuth == context.state.CurrentBearing) return;
-  context.port.Send(GoToFrame(std::to_string(azimuth)));
+  context.rotator.GoTo(std::to_string(azimuth));
   context.state.RemoteTurnTime = Now(context);
   context.state.LastAimTime = context.state.RemoteTurnTime;
   context.state.StopSent = false;
 }
 
 void RemoteStop(Context& context) {
-  context.port.Send(GoToFrame(std::to_string(context.state.CurrentBearing)));
+  context.rotator.Stop();
   context.state.LastAimTime = Now(context);
 }
 

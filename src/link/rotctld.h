@@ -121,8 +121,9 @@ inline constexpr std::chrono::milliseconds kRemoteStopGrace{1000};
 // A turn asked for by a remote client, on the window's thread: the same as
 // GO with the bearing typed as a plain number, but GoToBox is not touched.
 void RemoteGoTo(Context& context, std::int32_t azimuth);
-// A stop: the box is sent the last bearing it reported, so it turns no
-// further; nothing is said unless it reports a change. Always sent: the
+// A stop: the rotator stops where it is (the C BOX is sent the last
+// bearing it reported, so it turns no further); nothing is said unless it
+// reports a change. Always sent: the
 // limits on a station program's stop are RemoteAimAt's.
 void RemoteStop(Context& context);
 // A remote aim on the poll tick. A turn is RemoteGoTo. A stop acts only

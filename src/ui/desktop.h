@@ -1,4 +1,5 @@
-// Desktop services outside the dialog: message boxes and the beep.
+// Desktop services outside the dialog: message boxes, the beep, and notes
+// for whoever started the program.
 #pragma once
 
 #include <string_view>
@@ -14,6 +15,10 @@ class Desktop {
   virtual void MessageBox(std::string_view text, std::string_view caption) = 0;
   // The default system sound.
   virtual void Beep() = 0;
+  // A line for whoever started the program (why the link was lost): the
+  // Linux edition prints it on stderr, the Windows one hands it to a
+  // debugger, if any.
+  virtual void Note(std::string_view text) = 0;
 };
 
 }  // namespace rotavox

@@ -16,8 +16,8 @@
 #include "link/poll.h"
 #include "link/remote_aims.h"
 #include "link/protocol.h"
+#include "link/rotator.h"
 #include "link/rotctld.h"
-#include "link/serial_port.h"
 #include "link/wsjtx.h"
 #include "speech/bearing_words.h"
 #include "speech/speak.h"
@@ -62,10 +62,7 @@ void OnStart(Context& context) {
   dialog.Enable(kGoButton, true);
   s.PollTimerId = dialog.SetTimer(kPollTimerId, kPollPeriodMs);
   DropRemoteAim(context);
-  context.port.Open("COM" + s.PortText);
-  context.port.SetLine();
-  context.port.Send(s.AmFrame);
-  context.port.Send(ReadStatusFrame());
+  context.rotator.Start(s.PortText);
   s.ReplyPending = 1;
   // Watch for silence afresh: after an earlier alarm the count stands at
   // 51, and a box that is still silent would never be reported.
@@ -88,7 +85,7 @@ void GoTo(Context& context, const std::string& target, From from) {
     if (from == From::kBox) context.dialog.SetText(kGoToBox, "");
     return;
   }
-  context.port.Send(GoToFrame(target));
+  context.rotator.GoTo(target);
   // The turn counts from now, for Escape; a remote stop leaves the
   // operator's GO alone for a while (RemoteAimAt); a follow leaves it
   // standing longer.

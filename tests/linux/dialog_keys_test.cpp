@@ -157,7 +157,7 @@ TEST(DialogKeysTable, TheQtDialogDoesWhatTheDialogManagerDoes) {
         kMaxCountryFileBytes);
     Countries countries(&countryFile);
     WsjtxStatuses wsjtx;  // what the station server would hand over
-    Context context{rig.state,       dialog, rig.desktop, rig.port,     rig.voices,
+    Context context{rig.state,       dialog, rig.desktop, rig.rotator,  rig.voices,
                     dialog.Compass(), dialog, nullptr,     &rig.presets, &countries,
                     rig.state.Wsjtx ? &wsjtx : nullptr};
     StartProgram(rig.state, rig.store);

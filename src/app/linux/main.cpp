@@ -19,8 +19,9 @@
 #include "app/settings_store.h"
 #include "app/station.h"
 #include "common/country_file.h"
-#include "common/presets.h"
 #include "link/asio/station_server.h"
+#include "link/asio/tcp_line.h"
+#include "common/presets.h"
 #include "link/posix/com_names.h"
 #include "link/posix/posix_serial_port.h"
 #include "link/remote_aims.h"
@@ -36,7 +37,8 @@ namespace {
 using namespace rotavox;
 
 // With --simulate, every COM name that --map-port does not name reaches the
-// simulated C BOX.
+// simulated C BOX. (A network address never comes here: it goes to the
+// network.)
 class SimulatedRoute final : public SerialPort {
  public:
   SimulatedRoute(SerialPort& port, PortMap overrides, std::string devicePath)
@@ -186,6 +188,8 @@ int main(int argc, char** argv) {
   if (server) {
     dialog.SetSnapshotSink([&server](const LinkSnapshot& snapshot) { server->Publish(snapshot); });
   }
+  // Network addresses in the Com Port box; --simulate never takes them.
+  TcpLine network;
   Platform platform{dialog,          dialog, desktop,  *port,
                     *voices,         dialog.Compass(), dialog, settings,
                     options.screenReader,  &remoteAims, options.home, &countries, &presets};
@@ -194,6 +198,7 @@ int main(int argc, char** argv) {
   platform.ownCall = options.call;
   platform.wsjtx = options.wsjtx.port != 0 ? &wsjtx : nullptr;
   platform.follow = options.follow;
+  platform.network = &network;
   const int status = RunProgram(platform);
   if (server && server->Ignored() != 0) {
     std::cerr << "rotavox: " << server->Ignored() << " UDP datagrams were no aim, or came too fast, and were ignored\n";

@@ -14,6 +14,7 @@
 #include "common/country_file.h"
 #include "common/presets.h"
 #include "link/asio/station_server.h"
+#include "link/asio/tcp_line.h"
 #include "link/remote_aims.h"
 #include "link/win32/win32_serial_port.h"
 #include "speech/win32/sapi_voice.h"
@@ -66,7 +67,9 @@ std::string WindowsHelpText() {
   }
   text += R"(COM names:
   type the number of the port: 3 opens COM3, 12 opens COM12
-
+)";
+  text += rotavox::kNetworkPortHelp;
+  text += R"(
 Options:
 )";
   text += rotavox::kScreenReaderHelp;
@@ -133,6 +136,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   rotavox::Win32MainDialog dialog;
   rotavox::Win32Desktop desktop;
   rotavox::Win32SerialPort port;
+  rotavox::TcpLine network;  // network addresses in the Com Port box
   rotavox::SapiVoiceProvider voices(options.rate);
   rotavox::Win32SettingsStore settings;
   rotavox::Win32SettingsStore presets(rotavox::kPresetsFileName);
@@ -168,6 +172,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   platform.ownCall = options.call;
   platform.wsjtx = options.wsjtx.port != 0 ? &wsjtx : nullptr;
   platform.follow = options.follow;
+  platform.network = &network;
   rotavox::RunProgram(platform);
   return 0;
 }

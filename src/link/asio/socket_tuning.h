@@ -9,6 +9,7 @@
 #include <asio/ip/udp.hpp>
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <system_error>
 
@@ -34,7 +35,12 @@ void PrepareDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error
 // several hear): SO_REUSEADDR on both systems, so that each may bind it.
 void PrepareSharedDatagramSocket(asio::ip::udp::socket& socket, std::error_code& error);
 
-// A connection just accepted: not inherited by child processes, answers
+// Bytes the system still holds for the peer: not yet sent, or sent and
+// not yet acknowledged (SIOCOUTQ on Linux); 0 where the system cannot
+// tell (Windows).
+std::size_t UnsentBytes(asio::ip::tcp::socket& socket);
+
+// A connection just accepted (or made): not inherited by child processes, answers
 // sent at once (no Nagle delay), and keep-alive as above where the system
 // lets us set it (not under Wine). Failures leave the system's defaults.
 void PrepareConnection(asio::ip::tcp::socket& socket);

@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QMessageBox>
 
+#include <iostream>
+
 #include "common/cp1252.h"
 
 namespace rotavox {
@@ -38,6 +40,10 @@ void QtDesktop::Beep() {
   } else {
     QApplication::beep();
   }
+}
+
+void QtDesktop::Note(std::string_view text) {
+  std::cerr << "rotavox: " << Cp1252ToUtf8(text) << std::endl;
 }
 
 }  // namespace rotavox

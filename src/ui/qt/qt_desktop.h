@@ -17,6 +17,8 @@ class QtDesktop final : public Desktop {
   explicit QtDesktop(std::function<void()> beep) : beep_(std::move(beep)) {}
   void MessageBox(std::string_view text, std::string_view caption) override;
   void Beep() override;
+  // On stderr, as "rotavox: TEXT".
+  void Note(std::string_view text) override;
 
  private:
   std::function<void()> beep_;

@@ -16,4 +16,9 @@ void Win32Desktop::MessageBox(std::string_view text, std::string_view caption) {
 
 void Win32Desktop::Beep() { MessageBeep(0); }
 
+void Win32Desktop::Note(std::string_view text) {
+  const std::string line = "rotavox: " + std::string(text) + "\n";
+  OutputDebugStringA(line.c_str());
+}
+
 }  // namespace rotavox

@@ -16,6 +16,8 @@ class Win32Desktop final : public Desktop {
  public:
   void MessageBox(std::string_view text, std::string_view caption) override;
   void Beep() override;
+  // OutputDebugStringA: a GUI program has no console.
+  void Note(std::string_view text) override;
 };
 
 }  // namespace rotavox

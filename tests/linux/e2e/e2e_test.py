@@ -3,6 +3,7 @@ typed with xdotool, the C BOX played on a pseudo-terminal, speech read from
 the log voice, beeps counted on the X display."""
 
 import os
+import shutil
 import socket
 import subprocess
 import sys
@@ -10,7 +11,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from harness import BUILD, CBox, Display, Rotavox, seconds_to_answer, wait_for  # noqa: E402
+from harness import (BUILD, CBox, DelayProxy, Display, Rotavox, Ser2net, Simulator, free_port,  # noqa: E402
+                     seconds_to_answer, wait_for)
 
 
 class Session(unittest.TestCase):
@@ -261,6 +263,97 @@ class Simulated(unittest.TestCase):
                 self.assertEqual(app.wait_exit(), 0)
             finally:
                 app.close()
+
+
+class NetworkLine(unittest.TestCase):
+    """The box's line through Debian's ser2net, on its raw accepter and on
+    its telnet accepter with RFC 2217; through a slow network; and to
+    addresses that reach nothing."""
+
+    def setUp(self):
+        if shutil.which("ser2net") is None:
+            self.skipTest("ser2net is not installed")
+        self.display = Display().__enter__()
+        self.addCleanup(self.display.__exit__, None, None, None)
+        self.sim = Simulator("--speed", "90", "--period", "100", "--bearing", "5")
+        self.addCleanup(self.sim.close)
+        self.ser2net = Ser2net(self.sim.path)
+        self.addCleanup(self.ser2net.close)
+
+    def start(self, port_text, heard=("Started", "On Bearing 0 0 5 ", "", "Enter Bearing"), args=()):
+        app = Rotavox(self.display, list(args), stat_dat=f'"{port_text}",1\r\n'.encode())
+        self.addCleanup(app.close)
+        app.wait_window()
+        app.key("alt+s")
+        app.wait_said(list(heard))
+        return app
+
+    def go(self, app, bearing, timeout=10):
+        app.type(str(bearing))
+        app.key("Return")
+        words = " ".join(f"{bearing:03}") + " "
+        app.wait_said([f"On bearing {words}", "", "Enter Bearing"], timeout=timeout)
+
+    def alarm_after(self, app, reason, timeout):
+        began = time.monotonic()
+        app.wait_said(["No response from the C BOX", reason], timeout=timeout)
+        return time.monotonic() - began
+
+    def test_raw_accepter_turns_and_a_dropped_connection_alarms_at_once(self):
+        # --simulate (whose box starts at 0) never takes a network address.
+        app = self.start(f"127.0.0.1:{self.ser2net.raw}", args=["--simulate"])
+        self.go(app, 90)
+        self.ser2net.close()
+        self.assertLess(self.alarm_after(app, "Connection to 127.0.0.1 lost", 5), 1.0)
+        # The Com Port box is open again: a corrected address, which
+        # nothing serves now, is refused, and said so after the usual wait.
+        app.key("alt+c")
+        app.wait_said(["Set Com Port"])
+        app.type(f"localhost:{self.ser2net.raw}")
+        app.key("alt+s")
+        app.wait_said(["Started"])
+        waited = self.alarm_after(app, "Connection refused by localhost", 10)
+        self.assertTrue(3.0 < waited < 6.0, waited)
+        self.assertIn(b"rotavox: Connection refused by localhost", app.printed())
+
+    def test_telnet_accepter_sets_the_line_and_turns(self):
+        # ser2net opens the device as 4800 baud, even parity, 7 bits, 2 stop
+        # bits: the COM port option must set 9600 8N1.
+        self.ser2net.close()
+        self.ser2net = Ser2net(self.sim.path, telnet_line="4800e72")
+        self.addCleanup(self.ser2net.close)
+        app = self.start(f"RFC2217://[::1]:{self.ser2net.telnet}")
+        line = subprocess.run(["stty", "-a", "-F", self.sim.path], stdout=subprocess.PIPE, text=True).stdout.split()
+        self.assertIn("9600", line)
+        self.assertIn("cs8", line)
+        self.assertIn("-parenb", line)
+        self.assertIn("-cstopb", line)
+        self.go(app, 45)
+        self.go(app, 10)
+
+    def test_a_slow_network_still_arrives_once_and_raises_no_alarm(self):
+        proxy = DelayProxy(self.ser2net.raw, 0.3)
+        self.addCleanup(proxy.close)
+        app = self.start(f"127.0.0.1:{proxy.port}")
+        self.go(app, 90, timeout=15)
+        time.sleep(1)
+        said = app.said()
+        self.assertEqual(said.count("On bearing 0 9 0 "), 1)
+        self.assertNotIn("No response from the C BOX", said)
+
+    def test_a_host_that_does_not_answer_leaves_the_window_answering(self):
+        # A listener whose queue is full drops every new connection's
+        # first packet: connecting stays under way.
+        full = socket.socket()
+        self.addCleanup(full.close)
+        full.bind(("127.0.0.1", 0))
+        full.listen(0)
+        taken = socket.create_connection(full.getsockname())  # the one place in the queue
+        self.addCleanup(taken.close)
+        app = self.start(f"127.0.0.1:{full.getsockname()[1]}", heard=("Started",))
+        answers = [seconds_to_answer(self.display, app, "alt+b", "On bearing ") for _ in range(3)]
+        self.assertLess(max(answers), 1.0, answers)
+        self.alarm_after(app, "No answer from 127.0.0.1", 10)
 
 
 class CommandLine(unittest.TestCase):

@@ -4,12 +4,15 @@ speech going to a log file. Standard library only."""
 
 import os
 import pty
+import queue
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import termios
+import threading
 import time
 import tty
 
@@ -203,14 +206,17 @@ class Rotavox:
         wait_for(lambda: self.said()[-len(expected):] == expected, timeout,
                  f"speech {expected!r}, heard {self.said()!r}")
 
-    def wait_window(self, timeout=10):
-        out = wait_for(lambda: self._search(), timeout, "the window")
+    def wait_window(self, timeout=10, by_pid=False):
+        """Activates the program's window; `by_pid` finds this program's
+        own where two run on the display."""
+        out = wait_for(lambda: self._search(by_pid), timeout, "the window")
         self.window = out.split()[0]
         self.display.xdotool("windowactivate", "--sync", self.window)
         return self.window
 
-    def _search(self):
-        r = subprocess.run(["xdotool", "search", "--name", "Rotavox Controller"], env=self.display.env,
+    def _search(self, by_pid=False):
+        pid = ["--pid", str(self.proc.pid)] if by_pid else []
+        r = subprocess.run(["xdotool", "search", *pid, "--name", "Rotavox Controller"], env=self.display.env,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return r.stdout.decode().strip()
 
@@ -226,6 +232,11 @@ class Rotavox:
     def stat_dat(self):
         with open(os.path.join(self.dir, "STAT.DAT"), "rb") as f:
             return f.read()
+
+    def printed(self):
+        """What the program has printed so far, stdout and stderr."""
+        self.output.seek(0)
+        return self.output.read()
 
     def cpu_seconds(self):
         """User and system CPU time used so far, from /proc."""
@@ -251,3 +262,116 @@ class Rotavox:
                 self.proc.wait()
         self.output.close()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Simulator:
+    """cbox-sim on a pseudo-terminal of its own, with its options."""
+
+    def __init__(self, *args):
+        self.proc = subprocess.Popen([os.path.join(BUILD, "cbox-sim"), *args],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.path = self.proc.stdout.readline().decode().strip()
+        assert self.path.startswith("/dev/"), self.path
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+        self.proc.stdout.close()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Ser2net:
+    """Debian's ser2net in front of a device, in the foreground: a raw TCP
+    accepter and a telnet one with RFC 2217, each on a port of its own.
+    The device is opened only while a client is connected."""
+
+    def __init__(self, device, telnet_line="9600n81", options=()):
+        self.raw, self.telnet = free_port(), free_port()
+        self.dir = tempfile.mkdtemp(prefix="rotavox-ser2net-")
+        config = os.path.join(self.dir, "ser2net.yaml")
+        with open(config, "w") as f:
+            for name, accepter, line in (("raw", f"tcp,127.0.0.1,{self.raw}", "9600n81"),
+                                         ("telnet", f"telnet(rfc2217),tcp,::1,{self.telnet}", telnet_line)):
+                f.write(f"connection: &{name}\n  accepter: {accepter}\n"
+                        f"  connector: serialdev,{device},{line},local\n"
+                        "  options:\n    kickolduser: true\n" + "".join(f"    {o}\n" for o in options))
+        self.log = open(os.path.join(self.dir, "stderr"), "wb")
+        self.proc = subprocess.Popen(["ser2net", "-n", "-d", "-c", config], stdout=self.log, stderr=self.log)
+        for port in (self.raw, self.telnet):
+            wait_for(lambda: self._listening(port), 10, f"ser2net on port {port}")
+
+    def _listening(self, port):
+        try:
+            socket.create_connection(("::1" if port == self.telnet else "127.0.0.1", port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+        self.log.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class DelayProxy:
+    """A TCP proxy that holds every byte `delay` seconds each way, keeping
+    their order, as a slow network would."""
+
+    def __init__(self, target_port, delay):
+        self.target, self.delay = target_port, delay
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.stopping = threading.Event()
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while not self.stopping.is_set():
+            try:
+                near, _ = self.listener.accept()
+            except OSError:
+                return
+            far = socket.create_connection(("127.0.0.1", self.target))
+            for a, b in ((near, far), (far, near)):
+                threading.Thread(target=self._pump, args=(a, b), daemon=True).start()
+
+    def _pump(self, source, sink):
+        held = queue.Queue()
+
+        def deliver():
+            while True:
+                due, data = held.get()
+                if data is None:
+                    break
+                time.sleep(max(0.0, due - time.monotonic()))
+                try:
+                    sink.sendall(data)
+                except OSError:
+                    break
+            try:
+                sink.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+        threading.Thread(target=deliver, daemon=True).start()
+        while True:
+            try:
+                data = source.recv(4096)
+            except OSError:
+                data = b""
+            held.put((time.monotonic() + self.delay, data or None))
+            if not data:
+                return
+
+    def close(self):
+        self.stopping.set()
+        self.listener.close()

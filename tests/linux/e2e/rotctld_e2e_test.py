@@ -18,7 +18,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from harness import BUILD, CR, STX, CBox, Display, Rotavox, seconds_to_answer, wait_for  # noqa: E402
+from harness import BUILD, CR, STX, CBox, Display, Rotavox, free_port, seconds_to_answer, wait_for  # noqa: E402
 
 PORT = 45330 + os.getpid() % 1000
 UDP_PORT = PORT + 1000
@@ -56,9 +56,9 @@ class Station(unittest.TestCase):
         self.app.wait_window()
         wait_for(self._connectable, 10, "the server")
 
-    def _connectable(self):
+    def _connectable(self, port=PORT):
         try:
-            socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
             return True
         except OSError:
             return False
@@ -338,6 +338,77 @@ class Wsjtx(unittest.TestCase):
         other.settimeout(5)
         while b"PM95" not in other.recv(65536):
             pass
+
+
+class Daemon(unittest.TestCase):
+    """Rotavox as the client of a rotctld: Hamlib's dummy rotator (rotctld
+    -m 1, which turns about 6 degrees a second), and another Rotavox
+    serving its simulated box."""
+
+    def setUp(self):
+        self.display = Display().__enter__()
+        self.addCleanup(self.display.__exit__, None, None, None)
+
+    def rotavox(self, args, port_text):
+        app = Rotavox(self.display, args, stat_dat=f'"{port_text}",1\r\n'.encode())
+        self.addCleanup(app.close)
+        return app
+
+    def test_hamlibs_dummy_rotator_turns_stops_refuses_and_is_lost(self):
+        if shutil.which("rotctld") is None:
+            self.skipTest("rotctld (libhamlib-utils) is not installed")
+        port = free_port()
+        daemon = subprocess.Popen(["rotctld", "-m", "1", "-T", "127.0.0.1", "-t", str(port)],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (daemon.kill(), daemon.wait(5)))
+        wait_for(lambda: Station._connectable(self, port), 10, "rotctld")
+        # Beside a screen reader the range is said after the bearing.
+        app = self.rotavox(["--screen-reader"], f"rotctld://127.0.0.1:{port}")
+        app.wait_window()
+        app.key("alt+s")
+        app.wait_said(["Started", "On Bearing ZERO", "rotctld -180 to 450"])
+        app.type("60")
+        app.key("Return")
+        app.wait_said(["On bearing 0 6 0 "], timeout=20)
+        app.type("200")
+        app.key("Return")
+        time.sleep(1.5)
+        app.key("Escape")
+        wait_for(lambda: app.said()[-1] != "On bearing 0 6 0 ", 8, "the stop's arrival")
+        stopped = int(app.said()[-1][len("On bearing "):].replace(" ", ""))
+        self.assertTrue(63 < stopped < 80, app.said())
+        app.type("500")
+        app.key("Return")
+        app.wait_said(["Rotator refused 5 0 0 "])
+        app.type("90")
+        app.key("Return")
+        time.sleep(1)
+        daemon.kill()
+        lost = time.monotonic()
+        app.wait_said(["No response from the C BOX", "Connection to 127.0.0.1 lost"], timeout=5)
+        self.assertLess(time.monotonic() - lost, 1.0)
+        self.assertEqual(app.said().count("On bearing 0 9 0 "), 0)
+
+    def test_a_second_rotavox_hears_every_arrival_of_the_first(self):
+        port = free_port()
+        near = self.rotavox(["--simulate", "--rotctld", str(port)], "1")
+        near.wait_window()
+        near.key("alt+s")
+        near.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
+        far = self.rotavox(["--screen-reader"], f"rotctld://127.0.0.1:{port}")
+        far.wait_window(by_pid=True)
+        far.key("alt+s")
+        far.wait_said(["Started", "On Bearing ZERO", "rotctld 0 to 360"])
+        far.type("30")
+        far.key("Return")
+        far.wait_said(["On bearing 0 3 0 "], timeout=15)
+        near.wait_said(["On bearing 0 3 0 ", "", "Enter Bearing"], timeout=5)
+        # The near operator's own turn is heard far away too.
+        near.wait_window(by_pid=True)
+        near.type("20")
+        near.key("Return")
+        near.wait_said(["On bearing 0 2 0 ", "", "Enter Bearing"], timeout=15)
+        far.wait_said(["On bearing 0 2 0 "], timeout=5)
 
 
 class PacedBox(CBox):

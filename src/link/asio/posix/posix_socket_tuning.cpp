@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -41,6 +42,12 @@ void PrepareConnection(asio::ip::tcp::socket& socket) {
   Set(fd, IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(kKeepAliveIdle.count()));
   Set(fd, IPPROTO_TCP, TCP_KEEPINTVL, static_cast<int>(kKeepAliveInterval.count()));
   Set(fd, IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
+}
+
+std::size_t UnsentBytes(asio::ip::tcp::socket& socket) {
+  int unsent = 0;
+  if (ioctl(socket.native_handle(), TIOCOUTQ, &unsent) != 0 || unsent < 0) return 0;
+  return static_cast<std::size_t>(unsent);
 }
 
 bool ConnectionGone(const std::error_code& error) {

@@ -30,6 +30,8 @@ void PrepareSharedDatagramSocket(asio::ip::udp::socket& socket, std::error_code&
   socket.set_option(asio::socket_base::reuse_address(true), error);
 }
 
+std::size_t UnsentBytes(asio::ip::tcp::socket&) { return 0; }
+
 void PrepareConnection(asio::ip::tcp::socket& socket) {
   std::error_code ignored;
   socket.set_option(asio::ip::tcp::no_delay(true), ignored);

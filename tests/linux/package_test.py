@@ -1,6 +1,7 @@
 """The packages as scripts/package makes them from this tree, in fresh build
-folders under the build tree's package-check (where dist/ stays for the
-installer's test). The Debian package: its files and metadata as dpkg-deb
+folders beside the build tree (at its depth, so that the compiler cache
+serves what the build tree compiled), written to the build tree's
+package-check/dist (where they stay for the installer's test). The Debian package: its files and metadata as dpkg-deb
 reads them, lintian with no error, the menu entry and the metainfo validated
 where they are installed, and the program unpacked into a throwaway root,
 every library it needs found on this system, answering --version with no
@@ -16,6 +17,9 @@ import zipfile
 BUILD = os.path.abspath(os.environ["ROTAVOX_BUILD_DIR"])
 VERSION = os.environ["ROTAVOX_VERSION"]
 CHECK = os.path.join(BUILD, "package-check")
+FOLDERS = dict(ROTAVOX_PACKAGE_BUILD_DIR=BUILD + "-package-linux",
+               ROTAVOX_PACKAGE_WINDOWS_BUILD_DIR=BUILD + "-package-windows",
+               ROTAVOX_PACKAGE_OUTPUT_DIR=os.path.join(CHECK, "dist"))
 
 
 def run(*args, **kwargs):
@@ -26,12 +30,11 @@ def run(*args, **kwargs):
 class DebianPackage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        shutil.rmtree(CHECK, ignore_errors=True)
+        for folder in (CHECK, *FOLDERS.values()):
+            shutil.rmtree(folder, ignore_errors=True)
         cls.dir = os.path.join(CHECK, "dist")
-        folders = dict(ROTAVOX_PACKAGE_BUILD_DIR="linux", ROTAVOX_PACKAGE_WINDOWS_BUILD_DIR="windows",
-                       ROTAVOX_PACKAGE_OUTPUT_DIR="dist")
         made = subprocess.run([os.path.join(os.path.dirname(__file__), "../../scripts/package")], timeout=900,
-                              env=dict(os.environ, **{k: os.path.join(CHECK, v) for k, v in folders.items()}),
+                              env=dict(os.environ, **FOLDERS),
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         assert made.returncode == 0, made.stdout[-5000:]
         cls.deb = os.path.join(cls.dir, f"rotavox_{VERSION}_amd64.deb")
@@ -39,8 +42,9 @@ class DebianPackage(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        for folder in ("linux", "windows", "dist/root"):  # the packages stay
-            shutil.rmtree(os.path.join(CHECK, folder), ignore_errors=True)
+        for folder in (FOLDERS["ROTAVOX_PACKAGE_BUILD_DIR"], FOLDERS["ROTAVOX_PACKAGE_WINDOWS_BUILD_DIR"],
+                       os.path.join(CHECK, "dist/root")):  # the packages stay
+            shutil.rmtree(folder, ignore_errors=True)
 
     def test_files_and_metadata(self):
         listing = run("dpkg-deb", "--contents", self.deb).stdout

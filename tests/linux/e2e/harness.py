@@ -215,7 +215,7 @@ class Rotavox:
         return self.window
 
     def _search(self, by_pid=False):
-        pid = ["--pid", str(self.proc.pid)] if by_pid else []
+        pid = ["--all", "--pid", str(self.proc.pid)] if by_pid else []
         r = subprocess.run(["xdotool", "search", *pid, "--name", "Rotavox Controller"], env=self.display.env,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return r.stdout.decode().strip()

@@ -1,10 +1,6 @@
-// The network line's readers of outside input: the Com Port box's text, and
-// what a telnet server sends (RFC 2217).
-//
-// The input is both. Read as a port text it must give a usable address or
-// none; read as a telnet stream, taken whole and taken in pieces cut where
-// its first byte says, it must give the same data and the same answers,
-// and never more data than came.
+// The input as a Com Port box's text gives a usable address or none; as
+// what a telnet server sends, taken whole and in pieces cut where its first
+// byte says, the same data and answers, and never more data than came.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,15 +10,11 @@
 #include "link/port_text.h"
 #include "link/rfc2217.h"
 
-namespace {
-
 using namespace rotavox;
 
-void Check(bool ok) {
+static void Check(bool ok) {
   if (!ok) std::abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -215,7 +215,7 @@ class Rotavox:
         return self.window
 
     def _search(self, by_pid=False):
-        pid = ["--pid", str(self.proc.pid)] if by_pid else []
+        pid = ["--all", "--pid", str(self.proc.pid)] if by_pid else []
         r = subprocess.run(["xdotool", "search", *pid, "--name", "Rotavox Controller"], env=self.display.env,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return r.stdout.decode().strip()
@@ -285,10 +285,29 @@ def free_port():
         return s.getsockname()[1]
 
 
+def listening(port, host="127.0.0.1"):
+    try:
+        socket.create_connection((host, port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
+def unanswering_port(cleanups):
+    """A loopback port where connecting stays under way: its listener's one
+    queue place is taken, so every new connection's first packet is
+    dropped. `cleanups` takes what closes it."""
+    full = socket.create_server(("127.0.0.1", 0), backlog=0)
+    taken = socket.create_connection(full.getsockname())
+    cleanups(full.close)
+    cleanups(taken.close)
+    return full.getsockname()[1]
+
+
 class Ser2net:
     """Debian's ser2net in front of a device, in the foreground: a raw TCP
-    accepter and a telnet one with RFC 2217, each on a port of its own.
-    The device is opened only while a client is connected."""
+    accepter on 127.0.0.1 and a telnet one with RFC 2217 on ::1. The device
+    is opened only while a client is connected."""
 
     def __init__(self, device, telnet_line="9600n81", options=()):
         self.raw, self.telnet = free_port(), free_port()
@@ -302,76 +321,58 @@ class Ser2net:
                         "  options:\n    kickolduser: true\n" + "".join(f"    {o}\n" for o in options))
         self.log = open(os.path.join(self.dir, "stderr"), "wb")
         self.proc = subprocess.Popen(["ser2net", "-n", "-d", "-c", config], stdout=self.log, stderr=self.log)
-        for port in (self.raw, self.telnet):
-            wait_for(lambda: self._listening(port), 10, f"ser2net on port {port}")
-
-    def _listening(self, port):
-        try:
-            socket.create_connection(("::1" if port == self.telnet else "127.0.0.1", port), timeout=1).close()
-            return True
-        except OSError:
-            return False
+        for port, host in ((self.raw, "127.0.0.1"), (self.telnet, "::1")):
+            wait_for(lambda: listening(port, host), 10, f"ser2net on port {port}")
 
     def close(self):
         if self.proc.poll() is None:
             self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
+            self.proc.wait(10)
         self.log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
 class DelayProxy:
-    """A TCP proxy that holds every byte `delay` seconds each way, keeping
-    their order, as a slow network would."""
+    """A TCP proxy to a loopback port that holds every byte `delay` seconds
+    each way, in order, as a slow network would."""
 
     def __init__(self, target_port, delay):
-        self.target, self.delay = target_port, delay
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.port = self.listener.getsockname()[1]
-        self.stopping = threading.Event()
-        threading.Thread(target=self._accept, daemon=True).start()
+        threading.Thread(target=self._accept, args=(target_port, delay), daemon=True).start()
 
-    def _accept(self):
-        while not self.stopping.is_set():
+    def _accept(self, target_port, delay):
+        while True:
             try:
                 near, _ = self.listener.accept()
             except OSError:
                 return
-            far = socket.create_connection(("127.0.0.1", self.target))
-            for a, b in ((near, far), (far, near)):
-                threading.Thread(target=self._pump, args=(a, b), daemon=True).start()
+            far = socket.create_connection(("127.0.0.1", target_port))
+            for source, sink in ((near, far), (far, near)):
+                held = queue.Queue()
+                threading.Thread(target=self._hold, args=(source, held, delay), daemon=True).start()
+                threading.Thread(target=self._deliver, args=(held, sink), daemon=True).start()
 
-    def _pump(self, source, sink):
-        held = queue.Queue()
-
-        def deliver():
-            while True:
-                due, data = held.get()
-                if data is None:
-                    break
-                time.sleep(max(0.0, due - time.monotonic()))
-                try:
-                    sink.sendall(data)
-                except OSError:
-                    break
-            try:
-                sink.shutdown(socket.SHUT_WR)
-            except OSError:
-                pass
-        threading.Thread(target=deliver, daemon=True).start()
-        while True:
+    @staticmethod
+    def _hold(source, held, delay):
+        data = b"-"
+        while data:
             try:
                 data = source.recv(4096)
             except OSError:
                 data = b""
-            held.put((time.monotonic() + self.delay, data or None))
-            if not data:
+            held.put((time.monotonic() + delay, data))
+
+    @staticmethod
+    def _deliver(held, sink):
+        data = b"-"
+        while data:
+            due, data = held.get()
+            time.sleep(max(0.0, due - time.monotonic()))
+            try:
+                sink.sendall(data) if data else sink.shutdown(socket.SHUT_WR)
+            except OSError:
                 return
 
     def close(self):
-        self.stopping.set()
         self.listener.close()

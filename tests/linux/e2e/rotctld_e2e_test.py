@@ -18,7 +18,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from harness import BUILD, CR, STX, CBox, Display, Rotavox, free_port, seconds_to_answer, wait_for  # noqa: E402
+from harness import (BUILD, CR, STX, CBox, Display, Rotavox, free_port, listening, seconds_to_answer,  # noqa: E402
+                     wait_for)
 
 PORT = 45330 + os.getpid() % 1000
 UDP_PORT = PORT + 1000
@@ -54,14 +55,7 @@ class Station(unittest.TestCase):
                            stat_dat=b'"1",1\r\n', voice_ms=60)
         self.addCleanup(self.app.close)
         self.app.wait_window()
-        wait_for(self._connectable, 10, "the server")
-
-    def _connectable(self, port=PORT):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return True
-        except OSError:
-            return False
+        wait_for(lambda: listening(PORT), 10, "the server")
 
     def start_link(self):
         self.app.key("alt+s")
@@ -157,7 +151,7 @@ class Peers(unittest.TestCase):
                                           "--udp", str(UDP_PORT)], stat_dat=b'"1",1\r\n')
         self.addCleanup(self.app.close)
         self.app.wait_window()
-        wait_for(lambda: Station._connectable(self), 10, "the server")
+        wait_for(lambda: listening(PORT), 10, "the server")
 
     def rotctl(self, *command, verbose=False):
         run = subprocess.run(["rotctl", "-m", "2", "-r", f"127.0.0.1:{PORT}", *(["-vvvvv"] if verbose else []),
@@ -349,10 +343,19 @@ class Daemon(unittest.TestCase):
         self.display = Display().__enter__()
         self.addCleanup(self.display.__exit__, None, None, None)
 
-    def rotavox(self, args, port_text):
+    def started(self, args, port_text, heard, by_pid=False):
         app = Rotavox(self.display, args, stat_dat=f'"{port_text}",1\r\n'.encode())
         self.addCleanup(app.close)
+        app.wait_window(by_pid=by_pid)
+        app.key("alt+s")
+        app.wait_said(heard)
         return app
+
+    @staticmethod
+    def go(app, bearing, heard, timeout=15):
+        app.type(bearing)
+        app.key("Return")
+        app.wait_said(heard, timeout=timeout)
 
     def test_hamlibs_dummy_rotator_turns_stops_refuses_and_is_lost(self):
         if shutil.which("rotctld") is None:
@@ -361,15 +364,11 @@ class Daemon(unittest.TestCase):
         daemon = subprocess.Popen(["rotctld", "-m", "1", "-T", "127.0.0.1", "-t", str(port)],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: (daemon.kill(), daemon.wait(5)))
-        wait_for(lambda: Station._connectable(self, port), 10, "rotctld")
+        wait_for(lambda: listening(port), 10, "rotctld")
         # Beside a screen reader the range is said after the bearing.
-        app = self.rotavox(["--screen-reader"], f"rotctld://127.0.0.1:{port}")
-        app.wait_window()
-        app.key("alt+s")
-        app.wait_said(["Started", "On Bearing ZERO", "rotctld -180 to 450"])
-        app.type("60")
-        app.key("Return")
-        app.wait_said(["On bearing 0 6 0 "], timeout=20)
+        app = self.started(["--screen-reader"], f"rotctld://127.0.0.1:{port}",
+                           ["Started", "On Bearing ZERO", "rotctld -180 to 450"])
+        self.go(app, "60", ["On bearing 0 6 0 "], timeout=20)
         app.type("200")
         app.key("Return")
         time.sleep(1.5)
@@ -377,9 +376,7 @@ class Daemon(unittest.TestCase):
         wait_for(lambda: app.said()[-1] != "On bearing 0 6 0 ", 8, "the stop's arrival")
         stopped = int(app.said()[-1][len("On bearing "):].replace(" ", ""))
         self.assertTrue(63 < stopped < 80, app.said())
-        app.type("500")
-        app.key("Return")
-        app.wait_said(["Rotator refused 5 0 0 "])
+        self.go(app, "500", ["Rotator refused 5 0 0 "])
         app.type("90")
         app.key("Return")
         time.sleep(1)
@@ -391,23 +388,14 @@ class Daemon(unittest.TestCase):
 
     def test_a_second_rotavox_hears_every_arrival_of_the_first(self):
         port = free_port()
-        near = self.rotavox(["--simulate", "--rotctld", str(port)], "1")
-        near.wait_window()
-        near.key("alt+s")
-        near.wait_said(["On Bearing ZERO", "", "Enter Bearing"])
-        far = self.rotavox(["--screen-reader"], f"rotctld://127.0.0.1:{port}")
-        far.wait_window(by_pid=True)
-        far.key("alt+s")
-        far.wait_said(["Started", "On Bearing ZERO", "rotctld 0 to 360"])
-        far.type("30")
-        far.key("Return")
-        far.wait_said(["On bearing 0 3 0 "], timeout=15)
+        near = self.started(["--simulate", "--rotctld", str(port)], "1", ["On Bearing ZERO", "", "Enter Bearing"])
+        far = self.started(["--screen-reader"], f"rotctld://127.0.0.1:{port}",
+                           ["Started", "On Bearing ZERO", "rotctld 0 to 360"], by_pid=True)
+        self.go(far, "30", ["On bearing 0 3 0 "])
         near.wait_said(["On bearing 0 3 0 ", "", "Enter Bearing"], timeout=5)
         # The near operator's own turn is heard far away too.
         near.wait_window(by_pid=True)
-        near.type("20")
-        near.key("Return")
-        near.wait_said(["On bearing 0 2 0 ", "", "Enter Bearing"], timeout=15)
+        self.go(near, "20", ["On bearing 0 2 0 ", "", "Enter Bearing"])
         far.wait_said(["On bearing 0 2 0 "], timeout=5)
 
 
@@ -490,7 +478,7 @@ class Storm(unittest.TestCase):
                       stat_dat=b'"1",1\r\n')
         self.addCleanup(app.close)
         app.wait_window()
-        wait_for(lambda: Station._connectable(self), 10, "the server")
+        wait_for(lambda: listening(PORT), 10, "the server")
         app.key("alt+s")
         wait_for(lambda: len(box.arrivals) >= 2, 5, "the start frames")
         box.send("A,L,10,0,0")

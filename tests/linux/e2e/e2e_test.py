@@ -313,7 +313,8 @@ class NetworkLine(unittest.TestCase):
         app.wait_said(["Started"])
         waited = self.alarm_after(app, "Connection refused by localhost", 10)
         self.assertTrue(3.0 < waited < 6.0, waited)
-        self.assertIn(b"rotavox: Connection refused by localhost", app.printed())
+        # Printed just after it is said.
+        wait_for(lambda: b"rotavox: Connection refused by localhost" in app.printed(), 2, "the reason on stderr")
 
     def test_telnet_accepter_sets_the_line_and_turns(self):
         # ser2net opens the device as 4800 baud, even parity, 7 bits, 2 stop

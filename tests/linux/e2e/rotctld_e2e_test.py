@@ -286,9 +286,13 @@ class Wsjtx(unittest.TestCase):
         home = tempfile.mkdtemp(prefix="rotavox-wsjtx-")
         self.addCleanup(shutil.rmtree, home, True)
         os.makedirs(os.path.join(home, ".config"))
+        os.makedirs(os.path.join(home, "tmp"))
         with open(os.path.join(home, ".config", "WSJT-X.ini"), "w") as f:
             f.write(f"[Configuration]\nUDPServer={address}\nUDPServerPort={WSJTX_PORT}\nUDPInterface=lo\n")
-        wsjtx = subprocess.Popen(["wsjtx"], env=dict(screen.env, HOME=home), start_new_session=True,
+        # WSJT-X locks one instance in the temporary folder: another one
+        # running there (the other road's) would hold this one at a dialog.
+        wsjtx = subprocess.Popen(["wsjtx"], env=dict(screen.env, HOME=home, TMPDIR=os.path.join(home, "tmp")),
+                                 start_new_session=True,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: (os.killpg(wsjtx.pid, 9), wsjtx.wait(10)))  # its decoder, jt9, too
         wait_for(lambda: subprocess.run(["xdotool", "search", "--name", "WSJT-X   v"], env=screen.env,
